@@ -1,0 +1,207 @@
+#include "platform/files.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <vector>
+
+#include "platform/locations.h"
+
+namespace platform {
+namespace {
+
+bool DeniesWriting(int mode) {
+    int share = mode & 0x70;
+    return share == kOfShareExclusive || share == kOfShareDenyWrite || share == kOfShareDenyRead;
+}
+
+// True when some open of the file denies writing (it holds a shared lock).
+bool WriteDenied(int fd) {
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK;
+    flock(fd, LOCK_UN);
+    return false;
+}
+
+}  // namespace
+
+FileHandle& FileHandle::operator=(FileHandle&& o) noexcept {
+    if (this != &o) reset(o.release());
+    return *this;
+}
+
+void FileHandle::reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+}
+
+int OpenFileMode(const std::string& path, int mode) {
+    if (path.empty()) return -1;
+    if (mode & kOfExist) return FileExists(path) ? 1 : -1;
+
+    if (mode & kOfDelete) {
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0 && errno != ELOOP) return -1;
+        if (fd >= 0) {
+            bool denied = WriteDenied(fd);
+            ::close(fd);
+            if (denied) return -1;
+        }
+        return ::unlink(path.c_str()) == 0 ? 1 : -1;
+    }
+
+    bool create = (mode & kOfCreate) != 0;
+    int access = mode & 3;
+    bool writes = create || access == kOfWrite || access == kOfReadWrite;
+    int flags = O_CLOEXEC;
+    if (create)
+        flags |= O_RDWR | O_CREAT;
+    else if (access == kOfWrite)
+        flags |= O_WRONLY;
+    else if (access == kOfReadWrite)
+        flags |= O_RDWR;
+    else
+        flags |= O_RDONLY;
+
+    FileHandle f(::open(path.c_str(), flags, 0644));
+    if (!f.valid()) return -1;
+    struct stat st{};
+    if (fstat(f.get(), &st) != 0 || S_ISDIR(st.st_mode)) return -1;
+    if (writes && WriteDenied(f.get())) return -1;
+    if (DeniesWriting(mode) && flock(f.get(), LOCK_SH | LOCK_NB) != 0) return -1;
+    if (create && ftruncate(f.get(), 0) != 0) return -1;
+    return f.release();
+}
+
+void CloseFile(int handle) {
+    if (handle >= 0) ::close(handle);
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st{};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool ReadExact(int handle, std::span<std::uint8_t> out) {
+    std::size_t done = 0;
+    while (done < out.size()) {
+        ssize_t n = ::read(handle, out.data() + done, out.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+long ReadSome(int handle, std::span<std::uint8_t> out) {
+    std::size_t done = 0;
+    while (done < out.size()) {
+        ssize_t n = ::read(handle, out.data() + done, out.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return -1;
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<long>(done);
+}
+
+bool WriteAll(int handle, std::span<const std::uint8_t> data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(handle, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool SeekTo(int handle, std::int64_t offset) {
+    return ::lseek(handle, static_cast<off_t>(offset), SEEK_SET) == offset;
+}
+
+std::int64_t FileSize(int handle) {
+    struct stat st{};
+    if (fstat(handle, &st) != 0) return -1;
+    return st.st_size;
+}
+
+bool FlushFile(int handle) { return ::fsync(handle) == 0; }
+
+std::uint16_t DosDateFromTime(std::time_t t) {
+    struct tm tm{};
+    if (gmtime_r(&t, &tm) == nullptr) return 33;
+    int year = tm.tm_year + 1900;
+    if (year < 1980) return (0 << 9) | (1 << 5) | 1;
+    if (year > 2107) return static_cast<std::uint16_t>((127 << 9) | (12 << 5) | 31);
+    return static_cast<std::uint16_t>(((year - 1980) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
+}
+
+std::uint16_t DosTimeFromTime(std::time_t t) {
+    struct tm tm{};
+    if (gmtime_r(&t, &tm) == nullptr) return 0;
+    return static_cast<std::uint16_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
+}
+
+std::time_t TimeFromDosDateTime(std::uint16_t date, std::uint16_t time) {
+    struct tm tm{};
+    tm.tm_year = (date >> 9) + 80;
+    tm.tm_mon = ((date >> 5) & 15) - 1;
+    tm.tm_mday = date & 31;
+    tm.tm_hour = time >> 11;
+    tm.tm_min = (time >> 5) & 63;
+    tm.tm_sec = (time & 31) * 2;
+    return timegm(&tm);
+}
+
+int FileDosDate(int handle) {
+    struct stat st{};
+    if (handle < 0 || fstat(handle, &st) != 0) return -1;
+    return DosDateFromTime(st.st_mtim.tv_sec);
+}
+
+bool SetFileWriteTime(const std::string& path, std::time_t t) {
+    struct timespec times[2];
+    times[0].tv_sec = t;
+    times[0].tv_nsec = 0;
+    times[1] = times[0];
+    return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+std::string SearchFile(const std::string& name) {
+    namespace fs = std::filesystem;
+    if (name.empty()) return {};
+    std::error_code ec;
+    auto absolute = [&](const fs::path& p) {
+        return fs::absolute(p, ec).lexically_normal().string();
+    };
+    if (name.find('/') != std::string::npos) return FileExists(name) ? absolute(name) : "";
+
+    std::vector<fs::path> dirs = {fs::current_path(ec), ProgramDirectory(),
+                                  WindowsDirectory() + "/SYSTEM", WindowsDirectory()};
+    if (const char* path = std::getenv("PATH")) {
+        std::string all = path;
+        std::size_t start = 0;
+        while (start <= all.size()) {
+            std::size_t colon = all.find(':', start);
+            if (colon == std::string::npos) colon = all.size();
+            if (colon > start) dirs.emplace_back(all.substr(start, colon - start));
+            start = colon + 1;
+        }
+    }
+    for (const auto& dir : dirs) {
+        fs::path candidate = dir / name;
+        if (FileExists(candidate.string())) return absolute(candidate);
+    }
+    return {};
+}
+
+}  // namespace platform

@@ -1,0 +1,90 @@
+// The file layer: opens with the console's OpenFile modes, existence tests, deletion
+// with a gone-or-not result, file dates as 16-bit DOS dates (universal time), a search
+// that turns a bare file name into a full path, and replace-by-rename.
+//
+// Handles are POSIX file descriptors (-1 = failure); FileHandle closes one when it goes.
+// Sharing modes are honoured between the console's own opens through advisory locks:
+// an open that denies writing holds a shared lock for its lifetime, and a write open or
+// a deletion fails while such a lock is held anywhere (Linux itself has no sharing modes).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <span>
+#include <string>
+
+namespace platform {
+
+// OpenFile flags.
+constexpr int kOfRead = 0x0000;
+constexpr int kOfWrite = 0x0001;
+constexpr int kOfReadWrite = 0x0002;
+constexpr int kOfShareExclusive = 0x0010;
+constexpr int kOfShareDenyWrite = 0x0020;
+constexpr int kOfShareDenyRead = 0x0030;
+constexpr int kOfShareDenyNone = 0x0040;
+constexpr int kOfDelete = 0x0200;
+constexpr int kOfCreate = 0x1000;
+constexpr int kOfExist = 0x4000;
+
+// Owns a descriptor and closes it.
+class FileHandle {
+public:
+    FileHandle() = default;
+    explicit FileHandle(int fd) : fd_(fd) {}
+    FileHandle(FileHandle&& o) noexcept : fd_(o.release()) {}
+    FileHandle& operator=(FileHandle&& o) noexcept;
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    ~FileHandle() { reset(); }
+
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    int release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    void reset(int fd = -1);
+
+private:
+    int fd_ = -1;
+};
+
+// OpenFile: for kOfExist the result is 1 when the file exists, -1 when not; for
+// kOfDelete 1 when the file was deleted, -1 when not; otherwise a handle or -1.
+int OpenFileMode(const std::string& path, int mode);
+void CloseFile(int handle);
+
+bool FileExists(const std::string& path);
+
+// Reads or writes the whole span at the file position; false on error or short end.
+bool ReadExact(int handle, std::span<std::uint8_t> out);
+bool WriteAll(int handle, std::span<const std::uint8_t> data);
+// Bytes read (up to out.size()), -1 on error.
+long ReadSome(int handle, std::span<std::uint8_t> out);
+bool SeekTo(int handle, std::int64_t offset);
+std::int64_t FileSize(int handle);
+bool FlushFile(int handle);
+
+// The date of a moment as a DOS date, in universal time: (year - 1980) * 512 +
+// month * 32 + day, clamped to 1980-01-01 .. 2107-12-31.
+std::uint16_t DosDateFromTime(std::time_t t);
+std::uint16_t DosTimeFromTime(std::time_t t);
+// The moment a DOS date and time name, taken as universal time.
+std::time_t TimeFromDosDateTime(std::uint16_t date, std::uint16_t time);
+// Last-write date of an open file as a DOS date; -1 when it cannot be read.
+int FileDosDate(int handle);
+bool SetFileWriteTime(const std::string& path, std::time_t t);
+
+// Renames `from` onto `to`, replacing it.
+bool ReplaceFile(const std::string& from, const std::string& to);
+
+// Finds a file the way OpenFile searches: a name with a '/' is taken as it stands;
+// a bare name is looked for in the current directory, the program directory, the
+// Windows SYSTEM directory, the Windows directory and the PATH. Returns the absolute
+// path, or empty text when the file is not found.
+std::string SearchFile(const std::string& name);
+
+}  // namespace platform

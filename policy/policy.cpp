@@ -1,0 +1,134 @@
+#include "policy/policy.h"
+
+#include <climits>
+
+#include "resources/string_table.h"
+#include "settings/file_catalogue.h"
+#include "settings/settings_store.h"
+
+namespace policy {
+namespace {
+
+using namespace settings;
+
+PolicyState g_policy;
+
+constexpr int kBlockPageHostString = 9000;
+constexpr std::size_t kMinRedirectLength = 8;
+
+std::tm LocalNow() {
+    if (g_policy.localClock) return g_policy.localClock();
+    std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    return tm;
+}
+
+// Reads a value with the key table's default and length and writes the kept text back,
+// so that a missing value becomes its default in the settings.
+std::string ReadAndWriteBack(int keyId) {
+    std::string text = ReadTableSetting(keyId);
+    WriteSetting(keyId, {}, text);
+    return text;
+}
+
+void StoreChoices(const PeriodChoices& choices, int contentKey, int webKey, int newsKey,
+                  std::uint16_t& modelMask, std::uint16_t& modelWeb) {
+    long stored = DecimalValue(ReadSetting(contentKey, {}, "16383"));
+    std::uint16_t web = choices.noneButton ? kWebNone : choices.fullButton ? kWebFull : kWebFiltered;
+    std::string webText = std::to_string(web);
+    WriteSetting(webKey, {}, webText);
+    WriteSetting(newsKey, {}, webText);
+    modelWeb = web;
+
+    modelMask = 0;
+    for (int i = 0; i < 16; ++i)
+        if (choices.categories[i]) modelMask = static_cast<std::uint16_t>(modelMask | (1u << i));
+    if (modelMask != stored) WriteSetting(contentKey, {}, std::to_string(modelMask));
+}
+
+}  // namespace
+
+PolicyState& Policy() { return g_policy; }
+void ResetPolicy() { g_policy = PolicyState{}; }
+
+long DecimalValue(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        int digit = text[i] - '0';
+        value = value > (LONG_MAX - digit) / 10 ? LONG_MAX : value * 10 + digit;
+    }
+    return negative ? -value : value;
+}
+
+std::string DefaultBlockPage() {
+    return "http://" + resources::LoadStr(kBlockPageHostString) + "/proxy/restrict.htm";
+}
+
+void PublishPolicy(int publishValues, int /*databasesRebuilt*/, int /*rebuildDnsHash*/) {
+    if (!publishValues) return;
+    FilterPolicy& p = g_policy.policy;
+
+    std::string path;
+    GetDatabasePath(path, 0);
+    WriteSetting(kKeyNormalDataFile, {}, path);
+    GetDatabasePath(path, 1);
+    WriteSetting(kKeyLeisureDataFile, {}, path);
+    GetDatabasePath(path, 2);
+    WriteSetting(kKeyNoneNotFile, {}, path);
+    GetDatabasePath(path, 3);
+    WriteSetting(kKeyNoneYesFile, {}, path);
+
+    auto number = [](int keyId) { return DecimalValue(ReadAndWriteBack(keyId)); };
+    p.workMask = static_cast<std::uint16_t>(number(kKeyNormalContent));
+    p.leisureMask = static_cast<std::uint16_t>(number(kKeyLeisureContent));
+    p.workWeb = static_cast<std::uint16_t>(number(kKeyNormalWeb));
+    p.leisureWeb = static_cast<std::uint16_t>(number(kKeyLeisureWeb));
+    p.workList = static_cast<std::uint32_t>(number(kKeyNormalVeldaYes));
+    p.leisureList = static_cast<std::uint32_t>(number(kKeyLeisureVeldaYes));
+    p.amStart = static_cast<std::uint16_t>(number(kKeyAmStart));
+    p.amEnd = static_cast<std::uint16_t>(number(kKeyAmEnd));
+    p.pmStart = static_cast<std::uint16_t>(number(kKeyPmStart));
+    p.pmEnd = static_cast<std::uint16_t>(number(kKeyPmEnd));
+
+    p.days = ReadAndWriteBack(kKeyDaysOfOperation);
+    p.logSites = static_cast<std::uint32_t>(number(kKeyLogSites));
+
+    p.redirectPage = ReadTableSetting(kKeyRedirectedSite);
+    if (p.redirectPage.size() < kMinRedirectLength) p.redirectPage = DefaultBlockPage();
+    WriteSetting(kKeyRedirectedSite, {}, p.redirectPage);
+
+    WriteSetting(kKeyDataChanged, {}, "1");
+}
+
+void StoreWorkChoices(const PeriodChoices& choices) {
+    FilterPolicy& p = g_policy.policy;
+    StoreChoices(choices, kKeyNormalContent, kKeyNormalWeb, kKeyNormalNews, p.workMask, p.workWeb);
+}
+
+void StoreLeisureChoices(const PeriodChoices& choices) {
+    FilterPolicy& p = g_policy.policy;
+    StoreChoices(choices, kKeyLeisureContent, kKeyLeisureWeb, kKeyLeisureNews, p.leisureMask,
+                 p.leisureWeb);
+}
+
+int IsLeisureTimeNow() {
+    std::tm now = LocalNow();
+    const std::string& days = g_policy.policy.days;
+    std::size_t today = static_cast<std::size_t>(now.tm_wday);
+    if (today < days.size() && days[today] == '0') return 1;
+
+    long q = (now.tm_hour * 60 + now.tm_min) / 15;
+    long amStart = DecimalValue(ReadTableSetting(kKeyAmStart));
+    long amEnd = DecimalValue(ReadTableSetting(kKeyAmEnd));
+    long pmStart = DecimalValue(ReadTableSetting(kKeyPmStart));
+    long pmEnd = DecimalValue(ReadTableSetting(kKeyPmEnd));
+    if (q < amStart || q >= pmEnd || (q >= amEnd && q < pmStart)) return 1;
+    return 0;
+}
+
+}  // namespace policy

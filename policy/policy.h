@@ -1,0 +1,75 @@
+// The filter policy: the console's copy of the values the filter reads, the rule that
+// tells work time from leisure time, the storing of the Headquarters dialog's choices,
+// and the publication of the values, which ends with VELDADATA_Changed = "1" so that
+// the filter never sees the flag before the values it announces.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <string>
+
+namespace policy {
+
+constexpr std::uint16_t kDefaultCategoryMask = 16383;
+
+// Web access coding of NormalWEB / LeisureWEB.
+enum : std::uint16_t { kWebFiltered = 1, kWebFull = 2, kWebNone = 3 };
+
+// List selection coding of NormalVeldaYES / LeisureVeldaYES.
+enum : std::uint32_t {
+    kListRestricted = 0,
+    kListApproved = 1,
+    kListAdditionalRestrictionsOnly = 2,
+    kListAdditionalApprovalsOnly = 3,
+};
+
+struct FilterPolicy {
+    std::uint16_t workMask = 0;       // NormalContent: bit i = category i chosen
+    std::uint16_t leisureMask = 0;    // LeisureContent
+    std::uint16_t workWeb = 0;        // NormalWEB
+    std::uint16_t leisureWeb = 0;     // LeisureWEB
+    std::uint32_t workList = 0;       // NormalVeldaYES
+    std::uint32_t leisureList = 0;    // LeisureVeldaYES
+    std::uint16_t amStart = 0, amEnd = 0, pmStart = 0, pmEnd = 0;  // quarter hours 0..96
+    std::string days;                 // DaysOfOperation: '1' = work day, Sunday first
+    std::uint32_t logSites = 0;       // LogSites
+    std::string redirectPage;         // RedirectedSite, at most 64 characters
+    int leisureNow = 0;               // 1 while it is leisure time
+};
+
+// The one policy record and the clock that IsLeisureTimeNow reads.
+struct PolicyState {
+    FilterPolicy policy;
+    std::function<std::tm()> localClock;  // empty: the system's local time
+};
+PolicyState& Policy();
+void ResetPolicy();
+
+// The choices of one period as the Headquarters dialog's buttons show them.
+struct PeriodChoices {
+    bool noneButton = false;  // "None" web access
+    bool fullButton = false;  // "Full" web access
+    std::array<bool, 16> categories{};
+};
+
+// publishValues = 1: writes every policy value back with its default where it is
+// missing, fills the model, then sets VELDADATA_Changed = "1". The database flags run
+// the database publication, which the database rebuild adds.
+void PublishPolicy(int publishValues, int databasesRebuilt, int rebuildDnsHash);
+
+void StoreWorkChoices(const PeriodChoices& choices);
+void StoreLeisureChoices(const PeriodChoices& choices);
+
+// 1 for leisure time, 0 for work time, by the local clock.
+int IsLeisureTimeNow();
+
+// The block page used when RedirectedSite holds less than 8 characters.
+std::string DefaultBlockPage();
+
+// Leading decimal digits of a text as a number (0 when there are none), as C's atoi
+// reads them but without overflow.
+long DecimalValue(std::string_view text);
+
+}  // namespace policy
