@@ -15,6 +15,22 @@
 namespace platform {
 namespace {
 
+struct FileFaultState {
+    int failAt = 0;  // 0: no fault armed
+    int steps = 0;
+};
+FileFaultState g_faults;
+
+// Counts a changing step; false when this is the step that must fail.
+bool Step() {
+    ++g_faults.steps;
+    if (g_faults.failAt != 0 && g_faults.steps == g_faults.failAt) {
+        errno = EIO;
+        return false;
+    }
+    return true;
+}
+
 bool DeniesWriting(int mode) {
     int share = mode & 0x70;
     return share == kOfShareExclusive || share == kOfShareDenyWrite || share == kOfShareDenyRead;
@@ -44,6 +60,7 @@ int OpenFileMode(const std::string& path, int mode) {
     if (mode & kOfExist) return FileExists(path) ? 1 : -1;
 
     if (mode & kOfDelete) {
+        if (!Step()) return -1;
         int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
         if (fd < 0 && errno != ELOOP) return -1;
         if (fd >= 0) {
@@ -67,6 +84,7 @@ int OpenFileMode(const std::string& path, int mode) {
     else
         flags |= O_RDONLY;
 
+    if (writes && !Step()) return -1;
     FileHandle f(::open(path.c_str(), flags, 0644));
     if (!f.valid()) return -1;
     struct stat st{};
@@ -110,6 +128,7 @@ long ReadSome(int handle, std::span<std::uint8_t> out) {
 }
 
 bool WriteAll(int handle, std::span<const std::uint8_t> data) {
+    if (!Step()) return false;
     std::size_t done = 0;
     while (done < data.size()) {
         ssize_t n = ::write(handle, data.data() + done, data.size() - done);
@@ -130,7 +149,7 @@ std::int64_t FileSize(int handle) {
     return st.st_size;
 }
 
-bool FlushFile(int handle) { return ::fsync(handle) == 0; }
+bool FlushFile(int handle) { return Step() && ::fsync(handle) == 0; }
 
 std::uint16_t DosDateFromTime(std::time_t t) {
     struct tm tm{};
@@ -165,6 +184,7 @@ int FileDosDate(int handle) {
 }
 
 bool SetFileWriteTime(const std::string& path, std::time_t t) {
+    if (!Step()) return false;
     struct timespec times[2];
     times[0].tv_sec = t;
     times[0].tv_nsec = 0;
@@ -173,8 +193,29 @@ bool SetFileWriteTime(const std::string& path, std::time_t t) {
 }
 
 bool ReplaceFile(const std::string& from, const std::string& to) {
-    return ::rename(from.c_str(), to.c_str()) == 0;
+    return Step() && ::rename(from.c_str(), to.c_str()) == 0;
 }
+
+bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> data) {
+    std::string temp = path + ".new";
+    FileHandle f(OpenFileMode(temp, kOfCreate | kOfWrite));
+    bool ok = f.valid() && WriteAll(f.get(), data) && FlushFile(f.get());
+    f.reset();
+    if (ok) ok = ReplaceFile(temp, path);
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    // Make the rename itself durable.
+    std::string dir = path.substr(0, path.find_last_of('/') + 1);
+    FileHandle d(::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (d.valid()) ::fsync(d.get());
+    return true;
+}
+
+void InjectFileFault(int n) { g_faults = FileFaultState{n > 0 ? n : 0, 0}; }
+void ClearFileFaults() { g_faults = FileFaultState{}; }
+int FileStepCount() { return g_faults.steps; }
 
 std::string SearchFile(const std::string& name) {
     namespace fs = std::filesystem;

@@ -81,10 +81,25 @@ bool SetFileWriteTime(const std::string& path, std::time_t t);
 // Renames `from` onto `to`, replacing it.
 bool ReplaceFile(const std::string& from, const std::string& to);
 
+// Replaces the file at `path` with `data` so that a failure or a crash at any moment
+// leaves either the old or the new content whole: the data goes to "<path>.new", is
+// flushed, and is renamed into place. On failure the old file is untouched and the
+// temporary file removed.
+bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> data);
+
 // Finds a file the way OpenFile searches: a name with a '/' is taken as it stands;
 // a bare name is looked for in the current directory, the program directory, the
 // Windows SYSTEM directory, the Windows directory and the PATH. Returns the absolute
 // path, or empty text when the file is not found.
 std::string SearchFile(const std::string& name);
+
+// Fault injection, for tests of what a failure at any step leaves on disk. Every
+// operation that changes the file system (an open that writes or creates, a write, a
+// flush, a rename, a deletion, a time stamp) is a step; InjectFileFault(n) makes the
+// n-th such step from now on fail (n >= 1), as a full disk or a crash would.
+void InjectFileFault(int n);
+void ClearFileFaults();
+// Steps counted since the last InjectFileFault or ClearFileFaults.
+int FileStepCount();
 
 }  // namespace platform

@@ -1,0 +1,160 @@
+// The console and the registry tool as programs, on throw-away installations.
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/temp_install.h"
+
+namespace {
+
+using testsupport::BuiltProgram;
+using testsupport::RunCommand;
+
+const std::string kPolicyKey = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\W3Velda\\Services";
+
+std::string Q(const std::string& s) { return "'" + s + "'"; }
+
+class StartupTest : public ::testing::Test {
+protected:
+    testsupport::TempInstall install;
+    std::string veldana = BuiltProgram("veldana");
+    std::string reg = BuiltProgram("veldana-reg");
+};
+
+TEST_F(StartupTest, QuickRunOnAFreshInstallationPublishesEveryDefault) {
+    // The variables point into directories that do not exist yet.
+    std::filesystem::remove_all(install.programDir());
+    std::string out, err;
+    ASSERT_EQ(RunCommand(veldana + " /QR", &out, &err), 0) << err;
+    EXPECT_EQ(err, "");
+
+    ASSERT_EQ(RunCommand(reg + " query " + Q(kPolicyKey), &out, &err), 0) << err;
+    const std::string expected[] = {
+        "    AM_End    REG_SZ    48\n",
+        "    AM_Start    REG_SZ    33\n",
+        "    DaysOfOperation    REG_SZ    0111110\n",
+        "    IPLeisureDataFile    REG_SZ    " + install.file("VeldaYES.BIN") + "\n",
+        "    IPNormalDataFile    REG_SZ    " + install.file("VeldaNOT.BIN") + "\n",
+        "    LeisureContent    REG_SZ    16383\n",
+        "    LeisureVeldaYES    REG_SZ    0\n",
+        "    LeisureWEB    REG_SZ    1\n",
+        "    LogSites    REG_SZ    0\n",
+        "    NoneNOTFile    REG_SZ    " + install.file("NoneNOT.BIN") + "\n",
+        "    NoneYESFile    REG_SZ    " + install.file("NoneYES.BIN") + "\n",
+        "    NormalContent    REG_SZ    16383\n",
+        "    NormalVeldaYES    REG_SZ    0\n",
+        "    NormalWEB    REG_SZ    1\n",
+        "    PM_End    REG_SZ    69\n",
+        "    PM_Start    REG_SZ    52\n",
+        "    RedirectedSite    REG_SZ    http://www.veldana.example/proxy/restrict.htm\n",
+        "    VELDADATA_Changed    REG_SZ    1\n",
+    };
+    std::string all;
+    for (const auto& line : expected) all += line;
+    EXPECT_EQ(out, "\nHKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\W3Velda\\Services\n" +
+                       all);
+}
+
+TEST_F(StartupTest, ExportReimportsIntoAnEmptyStoreToTheSameContent) {
+    ASSERT_EQ(RunCommand(veldana + " /qr"), 0);
+    ASSERT_EQ(RunCommand(reg + " add 'HKLM\\SOFTWARE\\Odd' /v 'quote\"back\\slash' /d 'a\"b\\c'"), 0);
+    ASSERT_EQ(RunCommand(reg + " add 'HKLM\\SOFTWARE\\Odd' /v Count /t REG_DWORD /d 0x1234"), 0);
+    ASSERT_EQ(RunCommand(reg + " add 'HKLM\\SOFTWARE\\Odd' /v Blob /t REG_BINARY /d 00ff10"), 0);
+    ASSERT_EQ(RunCommand(reg + " add 'HKLM\\SOFTWARE\\Odd' /ve /d default"), 0);
+    ASSERT_EQ(RunCommand(reg + " add 'HKLM\\SOFTWARE\\Empty\\Key'"), 0);
+
+    std::string first = install.root() + "/first.reg", second = install.root() + "/second.reg";
+    std::string out, err;
+    ASSERT_EQ(RunCommand(reg + " export " + Q(first), &out, &err), 0) << err;
+
+    std::string other = "VELDANA_REGISTRY=" + Q(install.root() + "/other.db") + " ";
+    ASSERT_EQ(RunCommand(other + reg + " import " + Q(first), &out, &err), 0) << err;
+    ASSERT_EQ(RunCommand(other + reg + " export " + Q(second), &out, &err), 0) << err;
+    std::string a = install.readFile(first), b = install.readFile(second);
+    EXPECT_EQ(a, b);
+    EXPECT_NE(a.find("\"quote\\\"back\\\\slash\"=\"a\\\"b\\\\c\""), std::string::npos) << a;
+    EXPECT_NE(a.find("\"Count\"=dword:00001234"), std::string::npos);
+    EXPECT_NE(a.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Empty\\Key]"), std::string::npos);
+}
+
+TEST_F(StartupTest, RegistryToolCommandsAndErrors) {
+    std::string out, err;
+    EXPECT_EQ(RunCommand(reg + " add 'HKLM\\SOFTWARE\\T' /v Name /d value", &out, &err), 0) << err;
+    EXPECT_EQ(RunCommand(reg + " query 'HKLM\\SOFTWARE\\T' /v name", &out, &err), 0);
+    EXPECT_EQ(out, "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\T\n    name    REG_SZ    value\n");
+    EXPECT_EQ(RunCommand(reg + " delete 'HKLM\\SOFTWARE\\T' /v Name /f", &out, &err), 0);
+    EXPECT_EQ(RunCommand(reg + " query 'HKLM\\SOFTWARE\\T' /v Name", &out, &err), 1);
+    EXPECT_NE(err.find("unable to find"), std::string::npos);
+    EXPECT_EQ(RunCommand(reg + " delete 'HKLM\\SOFTWARE' /f", &out, &err), 0);
+    EXPECT_EQ(RunCommand(reg + " query 'HKLM\\SOFTWARE\\T'", &out, &err), 1);
+
+    EXPECT_EQ(RunCommand(reg + " query 'HKCU\\Software'", &out, &err), 1);
+    EXPECT_NE(err.find("Invalid key name"), std::string::npos);
+    EXPECT_EQ(RunCommand(reg + " add 'HKLM\\X' /v n /t REG_DWORD /d nope", &out, &err), 1);
+    EXPECT_EQ(RunCommand(reg + " frobnicate x", &out, &err), 1);
+
+    install.writeFile(install.root() + "/bad.reg",
+                      "Windows Registry Editor Version 5.00\n\n[HKLM\\A]\n\"v\"=dword:xyz\n");
+    EXPECT_EQ(RunCommand(reg + " import " + Q(install.root() + "/bad.reg"), &out, &err), 1);
+    EXPECT_NE(err.find("line 4"), std::string::npos) << err;
+}
+
+TEST_F(StartupTest, ABrokenStoreIsReportedAndNeverChanged) {
+    std::string junk(3000, '\x17');
+    install.writeFile(install.registryPath(), junk);
+    std::string out, err;
+    EXPECT_EQ(RunCommand(veldana + " /qr", &out, &err), 0) << "publication cannot fail as a whole";
+    EXPECT_EQ(RunCommand(reg + " query " + Q(kPolicyKey), &out, &err), 1);
+    EXPECT_NE(err.find("not a valid registry store"), std::string::npos) << err;
+    EXPECT_EQ(RunCommand(reg + " add 'HKLM\\X' /v a /d b", &out, &err), 1);
+    EXPECT_EQ(install.readFile(install.registryPath()), junk);
+}
+
+TEST_F(StartupTest, AStoreOnAReadOnlyPathReadsButRefusesWrites) {
+    ASSERT_EQ(RunCommand(veldana + " /qr"), 0);
+    ASSERT_EQ(RunCommand(reg + " add 'HKLM\\SYSTEM\\CurrentControlSet\\Services\\W3Velda\\Services'"
+                               " /v AM_Start /d 30"),
+              0);
+    if (RunCommand("unshare -m true") != 0) GTEST_SKIP() << "no mount namespaces here";
+    // Inside a private mount namespace the Windows directory becomes read-only.
+    std::string dir = Q(install.windowsDir());
+    std::string script = "mount --bind " + dir + " " + dir + " && mount -o remount,ro,bind " +
+                         dir + " " + dir + " && " + veldana + " /qr && " + reg + " query " +
+                         Q(kPolicyKey) + " /v AM_Start && ! " + reg +
+                         " add 'HKLM\\SOFTWARE\\X' /v a /d b";
+    std::string scriptFile = install.root() + "/readonly.sh";
+    install.writeFile(scriptFile, script + "\n");
+    std::string out, err;
+    ASSERT_EQ(RunCommand("unshare -m sh " + Q(scriptFile), &out, &err), 0) << out << err;
+    EXPECT_NE(out.find("AM_Start    REG_SZ    30"), std::string::npos) << out;
+    EXPECT_NE(err.find("read-only"), std::string::npos) << err;
+}
+
+// The filter may read at any moment: it must never see VELDADATA_Changed = "1" before
+// the values it announces.
+TEST_F(StartupTest, ASecondProcessNeverSeesTheFlagBeforeTheValues) {
+    std::string watcher = BuiltProgram("publish_watcher");
+    if (access(watcher.c_str(), X_OK) != 0)
+        watcher = std::string(VELDANA_BUILD_DIR) + "/tests/integration/publish_watcher";
+    long sawInProgress = 0;
+    for (int run = 0; run < 8; ++run) {
+        SCOPED_TRACE(run);
+        std::string store = install.root() + "/race" + std::to_string(run) + ".db";
+        std::string ready = install.root() + "/ready" + std::to_string(run);
+        std::string env = "VELDANA_REGISTRY=" + Q(store) + " ";
+        std::string script = env + Q(watcher) + " " + Q(ready) + " > " + Q(ready + ".out") +
+                             " & pid=$!; while [ ! -e " + Q(ready) +
+                             " ]; do sleep 0.01; done; " + env + veldana + " /qr; wait $pid";
+        std::string out, err;
+        ASSERT_EQ(RunCommand(script, &out, &err), 0) << install.readFile(ready + ".out") << err;
+        std::string verdict = install.readFile(ready + ".out");
+        ASSERT_EQ(verdict.rfind("ok ", 0), 0u) << verdict;
+        sawInProgress += std::stol(verdict.substr(3));
+    }
+    EXPECT_GT(sawInProgress, 0) << "the watcher never caught a publication in progress";
+}
+
+}  // namespace

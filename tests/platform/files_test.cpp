@@ -1,0 +1,148 @@
+#include "platform/files.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/temp_install.h"
+
+namespace {
+
+using namespace platform;
+
+std::span<const std::uint8_t> Bytes(const std::string& s) {
+    return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
+
+class FilesTest : public ::testing::Test {
+protected:
+    testsupport::TempInstall install;
+    void TearDown() override { ClearFileFaults(); }
+};
+
+TEST_F(FilesTest, DosDatesAreTakenInUniversalTime) {
+    struct Case {
+        const char* when;
+        std::time_t t;
+        int date;
+    };
+    const Case cases[] = {
+        {"16 July 1995, noon", 805896000, 15 * 512 + 7 * 32 + 16},  // 7920
+        {"31 Dec 2026, 23:59:59 UTC", 1798761599, 46 * 512 + 12 * 32 + 31},
+        {"1 Jan 1980", 315532800, 0 * 512 + 1 * 32 + 1},
+        {"before 1980 clamps", 0, 33},
+    };
+    setenv("TZ", "Pacific/Kiritimati", 1);  // UTC+14: a local date would differ
+    tzset();
+    std::string path = install.file("dated");
+    install.writeFile(path, "x");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.when);
+        ASSERT_TRUE(SetFileWriteTime(path, c.t));
+        FileHandle f(OpenFileMode(path, kOfRead | kOfShareDenyNone));
+        ASSERT_TRUE(f.valid());
+        EXPECT_EQ(FileDosDate(f.get()), c.date);
+        EXPECT_EQ(DosDateFromTime(c.t), c.date);
+    }
+    unsetenv("TZ");
+    tzset();
+    EXPECT_EQ(TimeFromDosDateTime(7920, (12 << 11) | (30 << 5) | 5), 805897810);
+}
+
+TEST_F(FilesTest, OpenModes) {
+    std::string path = install.file("data");
+    EXPECT_EQ(OpenFileMode(path, kOfRead), -1);
+    EXPECT_EQ(OpenFileMode(path, kOfExist), -1);
+
+    FileHandle created(OpenFileMode(path, kOfCreate));
+    ASSERT_TRUE(created.valid());
+    ASSERT_TRUE(WriteAll(created.get(), Bytes("hello")));
+    created.reset();
+    EXPECT_EQ(OpenFileMode(path, kOfExist), 1);
+
+    FileHandle rw(OpenFileMode(path, kOfReadWrite | kOfShareDenyNone));
+    ASSERT_TRUE(rw.valid());
+    std::vector<std::uint8_t> buf(5);
+    ASSERT_TRUE(ReadExact(rw.get(), buf));
+    EXPECT_EQ(std::string(buf.begin(), buf.end()), "hello");
+    EXPECT_EQ(FileSize(rw.get()), 5);
+    EXPECT_FALSE(ReadExact(rw.get(), buf));  // at the end
+    rw.reset();
+
+    // Create truncates.
+    FileHandle again(OpenFileMode(path, kOfCreate));
+    ASSERT_TRUE(again.valid());
+    EXPECT_EQ(FileSize(again.get()), 0);
+
+    // A directory is not a file.
+    std::string dir = install.file("adir");
+    std::filesystem::create_directory(dir);
+    EXPECT_EQ(OpenFileMode(dir, kOfRead), -1);
+    EXPECT_EQ(OpenFileMode(dir, kOfExist), -1);
+    EXPECT_EQ(OpenFileMode(dir, kOfDelete), -1);
+}
+
+TEST_F(FilesTest, DenyWriteBlocksWritersAndDeletionUntilClosed) {
+    std::string path = install.file("shared");
+    install.writeFile(path, "abc");
+    FileHandle reader(OpenFileMode(path, kOfRead | kOfShareDenyWrite));
+    ASSERT_TRUE(reader.valid());
+
+    FileHandle second(OpenFileMode(path, kOfRead | kOfShareDenyWrite));
+    EXPECT_TRUE(second.valid()) << "two readers that deny writing coexist";
+    second.reset();
+
+    EXPECT_EQ(OpenFileMode(path, kOfReadWrite | kOfShareDenyNone), -1);
+    EXPECT_EQ(OpenFileMode(path, kOfCreate), -1);
+    EXPECT_EQ(OpenFileMode(path, kOfDelete), -1);
+    EXPECT_EQ(install.readFile(path), "abc") << "a refused create must not truncate";
+
+    reader.reset();
+    EXPECT_EQ(OpenFileMode(path, kOfDelete), 1);
+    EXPECT_FALSE(FileExists(path));
+    EXPECT_EQ(OpenFileMode(path, kOfDelete), -1);
+}
+
+TEST_F(FilesTest, SearchFindsBareNamesInTheInstallationAndKeepsPaths) {
+    install.writeFile(install.file("INPROG.TXT"), "p");
+    install.writeFile(install.windowsDir() + "/SYSTEM/INSYS.TXT", "s");
+    install.writeFile(install.windowsDir() + "/INWIN.TXT", "w");
+    EXPECT_EQ(SearchFile("INPROG.TXT"), install.file("INPROG.TXT"));
+    EXPECT_EQ(SearchFile("INSYS.TXT"), install.windowsDir() + "/SYSTEM/INSYS.TXT");
+    EXPECT_EQ(SearchFile("INWIN.TXT"), install.windowsDir() + "/INWIN.TXT");
+    EXPECT_EQ(SearchFile("sh"), "/usr/bin/sh") << "the PATH is searched last";
+    EXPECT_EQ(SearchFile(install.programDir() + "/./INPROG.TXT"), install.file("INPROG.TXT"));
+    EXPECT_EQ(SearchFile("NOWHERE.TXT"), "");
+    EXPECT_EQ(SearchFile(""), "");
+}
+
+// A save that fails at any of its steps (as a full disk or a crash would) leaves the old
+// content whole; once every step succeeds the new content is there whole.
+TEST_F(FilesTest, AtomicWriteLeavesOldOrNewContentAtEveryFailingStep) {
+    std::string path = install.file("precious");
+    const std::string oldContent(5000, 'o'), newContent(7000, 'n');
+    install.writeFile(path, oldContent);
+
+    ClearFileFaults();
+    std::string probe = install.file("probe");
+    ASSERT_TRUE(WriteFileAtomically(probe, Bytes(newContent)));
+    int steps = FileStepCount();
+    ASSERT_GE(steps, 4);  // open, write, flush, rename
+
+    for (int failAt = 1; failAt <= steps; ++failAt) {
+        SCOPED_TRACE(failAt);
+        InjectFileFault(failAt);
+        EXPECT_FALSE(WriteFileAtomically(path, Bytes(newContent)));
+        EXPECT_EQ(install.readFile(path), oldContent);
+        EXPECT_FALSE(FileExists(path + ".new"));
+    }
+    ClearFileFaults();
+    ASSERT_TRUE(WriteFileAtomically(path, Bytes(newContent)));
+    EXPECT_EQ(install.readFile(path), newContent);
+}
+
+}  // namespace

@@ -1,0 +1,42 @@
+// A throw-away installation for a test: a fresh temporary directory that the three
+// location variables point into (program directory, Windows directory, registry store),
+// with every subsystem's state reset on the way in and on the way out.
+#pragma once
+
+#include <string>
+
+namespace testsupport {
+
+class TempInstall {
+public:
+    TempInstall();
+    ~TempInstall();
+    TempInstall(const TempInstall&) = delete;
+    TempInstall& operator=(const TempInstall&) = delete;
+
+    const std::string& root() const { return root_; }
+    std::string programDir() const { return root_ + "/prog"; }
+    std::string windowsDir() const { return root_ + "/prog/windows"; }
+    std::string registryPath() const { return root_ + "/prog/windows/registry.db"; }
+    // A path in the program directory.
+    std::string file(const std::string& name) const { return programDir() + "/" + name; }
+
+    void writeFile(const std::string& path, const std::string& content) const;
+    std::string readFile(const std::string& path) const;
+
+private:
+    std::string root_;
+};
+
+// Resets the state of every subsystem (registry connection, string table, catalogue,
+// policy), as a fresh process would have it.
+void ResetAllState();
+
+// Runs a command through /bin/sh with the current environment; returns its exit status
+// and puts standard output (and error, if `err` is given) into the strings.
+int RunCommand(const std::string& command, std::string* out = nullptr, std::string* err = nullptr);
+
+// Path of a program built in this tree (veldana, veldana-reg, ...).
+std::string BuiltProgram(const std::string& name);
+
+}  // namespace testsupport
