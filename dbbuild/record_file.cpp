@@ -1,0 +1,1105 @@
+#include "dbbuild/record_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <new>
+#include <unordered_map>
+
+#include "platform/files.h"
+
+namespace dbbuild {
+namespace {
+
+constexpr std::uint32_t kBucketArrayBytes = 0x200000;
+constexpr std::uint32_t kUsedBuckets = 65536;  // bucket numbers are 16 bits wide
+constexpr std::uint32_t kEmptyBucket = 0xFFFFFFFF;
+constexpr std::size_t kFillChunk = 32768;
+constexpr std::uint64_t kMaxTableAreaEnd = 0x7FFFFFFF;  // leaves 32-bit room for the indexes
+constexpr std::uint32_t kAddressModulus = 524287;
+constexpr std::uint32_t kNoEntry = 0xFFFFFFFF;
+
+// Header fields.
+constexpr std::size_t kHMagic = 0, kHVersion = 2, kHField4 = 4, kHHandle = 6, kHCreated = 8,
+                      kHCreated2 = 12, kHBlockSize = 16, kHField20 = 20, kHTableEnd = 24,
+                      kHField40 = 40, kHTableCount = 42, kHField44 = 44, kHTableDesc = 46,
+                      kHAddrBuilt = 50, kHAddrCount = 52, kHAddrDesc = 54, kHNameBuilt = 58,
+                      kHNameCount = 60, kHNameDesc = 62, kHAliasCount = 74, kHAliasOffset = 76;
+// Table descriptor fields.
+constexpr std::size_t kDKind = 0, kDNumber = 1, kDSize = 2, kDStamp = 4, kDBuckets = 8,
+                      kDRecords = 12, kDRecordBytes = 16, kDNextSlotOffset = 20,
+                      kDRecordBytes2 = 24, kDCapacity = 28, kDInUse = 32, kDUnusedLeft = 36,
+                      kDNextUnused = 40, kDFreeLength = 44, kDFreeHead = 48, kDPathOffset = 52,
+                      kDPathSize = 56, kDPathUsed = 60, kDPathFree = 64, kDRecordSize = 70,
+                      kDKeyOffset = 74, kDKeySize = 76;
+// Index descriptor fields.
+constexpr std::size_t kIMask = 8, kIBucketOff = 10, kIBucketSize = 14, kIKeyOff = 18,
+                      kIKeySize = 22, kIPathOff = 26, kIPathSize = 30, kINameCount = 20,
+                      kINameOff = 22, kINameSize = 26;
+// Record fields (both tables share the first 14 bytes).
+constexpr std::size_t kRNext = 0, kRHigh = 4, kRFlags = 6, kRCategories = 8, kRPathOffset = 10,
+                      kRPathLength = 14, kRLow = 16, kRKeyLength = 14, kRKey = 15;
+// Path block fields.
+constexpr std::size_t kBLength = 0, kBPrevLength = 2, kBOwner = 4, kBCount = 8,
+                      kBPrevOffset = 12;
+
+std::uint16_t Get16(std::span<const std::uint8_t> b, std::size_t o) {
+    return static_cast<std::uint16_t>(b[o] | (b[o + 1] << 8));
+}
+std::uint32_t Get32(std::span<const std::uint8_t> b, std::size_t o) {
+    return static_cast<std::uint32_t>(b[o]) | (static_cast<std::uint32_t>(b[o + 1]) << 8) |
+           (static_cast<std::uint32_t>(b[o + 2]) << 16) |
+           (static_cast<std::uint32_t>(b[o + 3]) << 24);
+}
+void Put16(std::span<std::uint8_t> b, std::size_t o, std::uint32_t v) {
+    b[o] = static_cast<std::uint8_t>(v);
+    b[o + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+void Put32(std::span<std::uint8_t> b, std::size_t o, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[o + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+void Append16(std::vector<std::uint8_t>& v, std::uint32_t x) {
+    v.push_back(static_cast<std::uint8_t>(x));
+    v.push_back(static_cast<std::uint8_t>(x >> 8));
+}
+void Append32(std::vector<std::uint8_t>& v, std::uint32_t x) {
+    for (int i = 0; i < 4; ++i) v.push_back(static_cast<std::uint8_t>(x >> (8 * i)));
+}
+
+std::uint64_t RoundUp512(std::uint64_t x) { return (x + 511) & ~std::uint64_t{511}; }
+
+struct AliasPair {
+    std::uint32_t canonical = 0;
+    std::uint32_t alias = 0;
+};
+
+// One table as the engine tracks it while the file is open.
+struct TableState {
+    std::array<std::uint8_t, kTableDescriptorSize> descriptor{};
+    std::uint32_t descriptorOffset = 0;
+    std::size_t recordSize = 0;
+    std::uint16_t bucket = 0;         // bucket of the current key
+    std::uint16_t keyHigh = 0;        // high 16 bits of the current key
+    std::uint32_t record = 0;         // current record number
+    std::uint64_t recordOffset = 0;   // its file offset
+    std::uint64_t slotOffset = 0;     // file offset of the current bucket slot
+
+    std::uint32_t Field(std::size_t o) const { return Get32(descriptor, o); }
+    void SetField(std::size_t o, std::uint32_t v) { Put32(descriptor, o, v); }
+    std::uint64_t OffsetOf(std::uint32_t r) const {
+        return std::uint64_t{Field(kDRecords)} + std::uint64_t{r} * recordSize;
+    }
+};
+
+struct RecordFileState {
+    platform::FileHandle file;
+    bool open = false;
+    std::array<std::uint8_t, kHeaderSize> header{};
+    TableState tables[2];  // address table, name table
+    std::array<std::uint8_t, kNameRecordSize> lastRecord{};
+    std::vector<AliasPair> aliases;
+    // First pair (in pair order) that has an address as its canonical / its alias.
+    std::unordered_map<std::uint32_t, std::uint32_t> canonicalPair;
+    std::unordered_map<std::uint32_t, std::uint32_t> aliasPair;
+    std::uint32_t aliasLimit = 0;
+    int lastError = 0;
+    std::uint32_t now = 0;
+    std::uint32_t (*clock)() = nullptr;
+};
+
+RecordFileState g_rdb;
+
+TableState& AddressTable() { return g_rdb.tables[0]; }
+TableState& NameTable() { return g_rdb.tables[1]; }
+
+void TakeTime() {
+    g_rdb.now = g_rdb.clock ? g_rdb.clock() : static_cast<std::uint32_t>(std::time(nullptr));
+}
+
+// ---- Low-level calls: each clears the last error and sets it on failure. ----
+
+bool SeekFile(std::uint64_t offset) {
+    g_rdb.lastError = 0;
+    errno = 0;
+    if (!platform::SeekTo(g_rdb.file.get(), static_cast<std::int64_t>(offset))) {
+        g_rdb.lastError = errno != 0 ? errno : EINVAL;
+        return false;
+    }
+    return true;
+}
+
+bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) {
+    if (!SeekFile(offset)) return false;
+    if (!platform::ReadExact(g_rdb.file.get(), out)) {
+        g_rdb.lastError = 1;
+        return false;
+    }
+    return true;
+}
+
+bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> data) {
+    if (!SeekFile(offset)) return false;
+    if (!platform::WriteAll(g_rdb.file.get(), data)) {
+        g_rdb.lastError = 1;
+        return false;
+    }
+    return true;
+}
+
+bool ReadU32At(std::uint64_t offset, std::uint32_t& value) {
+    std::array<std::uint8_t, 4> b{};
+    if (!ReadAt(offset, b)) return false;
+    value = Get32(b, 0);
+    return true;
+}
+
+bool WriteU32At(std::uint64_t offset, std::uint32_t value) {
+    std::array<std::uint8_t, 4> b{};
+    Put32(b, 0, value);
+    return WriteAt(offset, b);
+}
+
+bool WriteDescriptor(const TableState& t) { return WriteAt(t.descriptorOffset, t.descriptor); }
+bool WriteHeader() { return WriteAt(0, g_rdb.header); }
+
+// ---- Aliases ----
+
+void ClearAliases() {
+    g_rdb.aliases.clear();
+    g_rdb.aliases.shrink_to_fit();
+    g_rdb.canonicalPair.clear();
+    g_rdb.aliasPair.clear();
+}
+
+void IndexAliasPair(std::uint32_t i) {
+    const AliasPair& p = g_rdb.aliases[i];
+    g_rdb.canonicalPair.try_emplace(p.canonical, i);
+    g_rdb.aliasPair.try_emplace(p.alias, i);
+}
+
+bool AliasKnown(std::uint32_t address) {
+    return g_rdb.canonicalPair.count(address) != 0 || g_rdb.aliasPair.count(address) != 0;
+}
+
+// ---- Records ----
+
+enum class Found { kNo, kYes, kError };
+
+// Looks for a record in the bucket slot t.slotOffset names. When found, t.record and
+// t.recordOffset name it and g_rdb.lastRecord holds it.
+template <typename Match>
+Found FindRecord(TableState& t, Match matches) {
+    std::uint32_t first = 0;
+    if (!ReadU32At(t.slotOffset, first)) return Found::kError;
+    if (first == kEmptyBucket) return Found::kNo;
+    const std::uint32_t used = t.Field(kDNextUnused);
+    std::span<std::uint8_t> rec(g_rdb.lastRecord.data(), t.recordSize);
+    std::uint32_t r = first;
+    // A chain longer than the records in use does not close: the file is damaged.
+    for (std::uint32_t steps = 0; steps <= used; ++steps) {
+        if (r >= used) return Found::kError;
+        std::uint64_t off = t.OffsetOf(r);
+        if (!ReadAt(off, rec)) return Found::kError;
+        t.record = r;
+        t.recordOffset = off;
+        if (matches(std::span<const std::uint8_t>(rec))) return Found::kYes;
+        r = Get32(rec, kRNext);
+        if (r == first) return Found::kNo;
+    }
+    return Found::kError;
+}
+
+// Takes a slot for a new record (t.record, t.recordOffset) and counts it; false when the
+// table is full or the free list is damaged.
+bool TakeSlot(TableState& t) {
+    std::uint32_t r = 0;
+    if (t.Field(kDFreeLength) != 0) {
+        r = t.Field(kDFreeHead);
+        std::uint32_t nextHead = 0;
+        if (r >= t.Field(kDNextUnused) || !ReadU32At(t.OffsetOf(r), nextHead)) return false;
+        t.SetField(kDFreeHead, nextHead);
+        t.SetField(kDFreeLength, t.Field(kDFreeLength) - 1);
+    } else {
+        if (t.Field(kDUnusedLeft) == 0) return false;
+        r = t.Field(kDNextUnused);
+        t.SetField(kDNextUnused, r + 1);
+        t.SetField(kDUnusedLeft, t.Field(kDUnusedLeft) - 1);
+        t.SetField(kDNextSlotOffset, static_cast<std::uint32_t>(t.OffsetOf(r + 1)));
+    }
+    t.SetField(kDInUse, t.Field(kDInUse) + 1);
+    t.SetField(kDStamp, g_rdb.now);
+    t.record = r;
+    t.recordOffset = t.OffsetOf(r);
+    return true;
+}
+
+// Links a path block into the chain of the record t.record (held in `record`): the block
+// names its owner and the record's current block (or itself when it is the first), and
+// the record names the block, which goes behind the used part of the path area.
+void ChainBlock(const TableState& t, std::vector<std::uint8_t>& block,
+                std::span<std::uint8_t> record) {
+    const std::uint32_t offset = t.Field(kDPathUsed);
+    const bool first = Get16(record, kRPathLength) == 0;
+    Put32(block, kBOwner, t.record);
+    Put16(block, kBPrevLength, first ? 0 : Get16(record, kRPathLength));
+    Put32(block, kBPrevOffset, first ? offset : Get32(record, kRPathOffset));
+    Put32(record, kRPathOffset, offset);
+    Put16(record, kRPathLength, static_cast<std::uint32_t>(block.size()));
+}
+
+// Writes a chained block behind the used part of the path area and counts it.
+bool StoreBlock(TableState& t, const std::vector<std::uint8_t>& block) {
+    const std::uint32_t offset = t.Field(kDPathUsed);
+    const std::uint32_t length = static_cast<std::uint32_t>(block.size());
+    if (!WriteAt(std::uint64_t{t.Field(kDPathOffset)} + offset, block)) return false;
+    t.SetField(kDPathUsed, offset + length);
+    t.SetField(kDPathFree, t.Field(kDPathFree) - length);
+    return true;
+}
+
+// Inserts `record` (key, flags and categories filled in, no path data) as a new record of
+// the current bucket, with an optional path block.
+bool InsertRecord(TableState& t, std::span<std::uint8_t> record, std::vector<std::uint8_t>* block) {
+    std::uint32_t first = 0;
+    if (!ReadU32At(t.slotOffset, first)) return false;
+    if (first != kEmptyBucket && first >= t.Field(kDNextUnused)) return false;
+    if (!TakeSlot(t)) return false;
+    if (block) ChainBlock(t, *block, record);
+    if (first == kEmptyBucket) {
+        Put32(record, kRNext, t.record);
+        if (!WriteAt(t.recordOffset, record) || !WriteU32At(t.slotOffset, t.record)) return false;
+    } else {
+        // The new record follows the first one in the circle.
+        const std::uint64_t firstOffset = t.OffsetOf(first);
+        std::uint32_t firstNext = 0;
+        if (!ReadU32At(firstOffset + kRNext, firstNext)) return false;
+        Put32(record, kRNext, firstNext);
+        if (!WriteAt(t.recordOffset, record) || !WriteU32At(firstOffset + kRNext, t.record))
+            return false;
+    }
+    if (block && !StoreBlock(t, *block)) return false;
+    return WriteDescriptor(t);
+}
+
+// Appends a path block to the existing record t.record (held in `record`) and writes the
+// record and the descriptor back.
+bool AppendBlock(TableState& t, std::span<std::uint8_t> record, std::vector<std::uint8_t>& block) {
+    ChainBlock(t, block, record);
+    return StoreBlock(t, block) && WriteAt(t.recordOffset, record) && WriteDescriptor(t);
+}
+
+// ---- Index build ----
+
+struct IndexEntries {
+    std::vector<std::uint32_t> address;
+    std::vector<std::uint16_t> categories;
+    std::vector<std::uint32_t> pathOffset;
+    std::vector<std::uint32_t> next;  // bucket list link
+    std::vector<std::uint32_t> heads = std::vector<std::uint32_t>(kIndexBucketCount, kNoEntry);
+
+    std::uint32_t Count() const { return static_cast<std::uint32_t>(address.size()); }
+    void Add(std::uint32_t a, std::uint16_t c, std::uint32_t p) {
+        const std::uint32_t b = AddressIndexBucket(a);
+        address.push_back(a);
+        categories.push_back(c);
+        pathOffset.push_back(p);
+        next.push_back(heads[b]);
+        heads[b] = Count() - 1;
+    }
+    std::uint32_t Find(std::uint32_t a) const {
+        for (std::uint32_t e = heads[AddressIndexBucket(a)]; e != kNoEntry; e = next[e])
+            if (address[e] == a) return e;
+        return kNoEntry;
+    }
+};
+
+enum class PathResult { kOk, kCorrupt, kFull };
+
+// Copies the items of a record's block chain (newest block first) into the index path
+// buffer; `offset` becomes the entry's path offset.
+PathResult CopyPathData(std::span<const std::uint8_t> area, std::uint32_t blockOffset,
+                        std::uint32_t blockLength, std::vector<std::uint8_t>& out,
+                        std::uint32_t& offset) {
+    const std::size_t start = out.size();
+    out.push_back(0);  // largest key length, filled in below
+    std::uint8_t longest = 0;
+    std::uint64_t walked = 0;
+    while (blockLength > 17) {
+        walked += blockLength;
+        if (std::uint64_t{blockOffset} + blockLength > area.size() || walked > area.size())
+            return PathResult::kCorrupt;
+        auto block = area.subspan(blockOffset, blockLength);
+        const std::uint32_t count = Get32(block, kBCount);
+        std::size_t p = kPathBlockHeadSize;
+        for (std::uint32_t i = 0; i < count && p + 3 <= block.size(); ++i) {
+            const std::uint8_t itemLength = block[p];
+            if (itemLength < 3 || p + itemLength > block.size()) break;
+            const std::uint8_t keyLength = static_cast<std::uint8_t>(itemLength - 3);
+            const std::uint16_t categories = Get16(block, p + 1);
+            if (keyLength > 0) {
+                // +1 for the closing zero byte, +2 for the section's closing bytes.
+                if (out.size() + 4 + keyLength + 1 + 2 > kIndexPathBufferSize)
+                    return PathResult::kFull;
+                out.push_back(keyLength);
+                out.push_back(categories == 0 ? 1 : 2);
+                Append16(out, categories);
+                out.insert(out.end(), block.begin() + p + 3, block.begin() + p + itemLength);
+                longest = std::max(longest, keyLength);
+            }
+            p += itemLength;
+        }
+        blockOffset = Get32(block, kBPrevOffset);
+        blockLength = Get16(block, kBPrevLength);
+    }
+    if (longest == 0) {
+        out.resize(start);
+        offset = kNoIndexPath;
+        return PathResult::kOk;
+    }
+    out[start] = longest;
+    out.push_back(0);
+    offset = static_cast<std::uint32_t>(start);
+    return PathResult::kOk;
+}
+
+bool Excluded(std::uint16_t flags, std::uint16_t categories, std::uint16_t mask) {
+    return (flags & (kFlagHidden | kFlagRemoved)) != 0 || (categories & mask) == 0;
+}
+
+// Reads an index descriptor and checks its kind and number.
+template <std::size_t N>
+bool ReadIndexDescriptor(std::size_t headerField, std::uint8_t number,
+                         std::array<std::uint8_t, N>& d) {
+    if (!ReadAt(Get32(g_rdb.header, headerField), d)) return false;
+    return (d[0] & 0x3F) == 5 && d[1] == number;
+}
+
+bool BuildAddressIndex(std::uint16_t mask, std::uint64_t& cursor) {
+    TableState& t = AddressTable();
+    std::array<std::uint8_t, kAddressIndexDescriptorSize> d{};
+    if (!ReadIndexDescriptor(kHAddrDesc, 1, d)) return false;
+
+    const std::uint32_t used = t.Field(kDNextUnused);
+    std::vector<std::uint8_t> records(std::size_t{used} * kAddressRecordSize);
+    std::vector<std::uint8_t> area(t.Field(kDPathUsed));
+    if (!ReadAt(t.Field(kDRecords), records) || !ReadAt(t.Field(kDPathOffset), area))
+        return false;
+
+    IndexEntries entries;
+    std::vector<std::uint8_t> paths(kIndexPathReserved, 0);
+    for (std::uint32_t r = 0; r < used; ++r) {
+        auto rec = std::span<const std::uint8_t>(records).subspan(r * kAddressRecordSize,
+                                                                  kAddressRecordSize);
+        const std::uint16_t flags = Get16(rec, kRFlags);
+        const std::uint16_t categories = Get16(rec, kRCategories);
+        if (Excluded(flags, categories, mask)) continue;
+        if (entries.Count() >= kMaxIndexEntries) return false;
+        std::uint32_t pathOffset = kNoIndexPath;
+        const std::uint16_t length = Get16(rec, kRPathLength);
+        if ((flags & (kFlagRemoved | kFlagWholeSite)) == 0 && length >= 18) {
+            if (CopyPathData(area, Get32(rec, kRPathOffset), length, paths, pathOffset) !=
+                PathResult::kOk)
+                return false;
+        }
+        entries.Add((std::uint32_t{Get16(rec, kRHigh)} << 16) | Get16(rec, kRLow), categories,
+                    pathOffset);
+    }
+
+    // Each alias pair copies the entry of whichever of its addresses is present.
+    for (const AliasPair& p : g_rdb.aliases) {
+        if (entries.Count() >= kMaxIndexEntries) break;
+        if (std::uint32_t e = entries.Find(p.canonical); e != kNoEntry) {
+            entries.Add(p.alias, entries.categories[e], entries.pathOffset[e]);
+        } else if (std::uint32_t f = entries.Find(p.alias); f != kNoEntry) {
+            entries.Add(p.canonical, entries.categories[f], entries.pathOffset[f]);
+        }
+    }
+
+    // Entries bucket by bucket, each bucket's list in its order (newest first).
+    const std::uint32_t count = entries.Count();
+    std::vector<std::uint8_t> buckets;
+    std::vector<std::uint8_t> keys;
+    buckets.reserve(0x40008 + 4 * std::size_t{count});
+    keys.reserve(6 * std::size_t{count});
+    std::vector<std::uint32_t> order;
+    order.reserve(count);
+    for (std::uint32_t b = 0; b < kIndexBucketCount; ++b) {
+        Append32(buckets, static_cast<std::uint32_t>(order.size()));
+        for (std::uint32_t e = entries.heads[b]; e != kNoEntry; e = entries.next[e])
+            order.push_back(e);
+    }
+    Append32(buckets, count);
+    buckets.resize(0x40008, 0);
+    for (std::uint32_t e : order) Append32(buckets, entries.pathOffset[e]);
+    for (std::uint32_t e : order) Append32(keys, entries.address[e]);
+    for (std::uint32_t e : order) Append16(keys, entries.categories[e]);
+    paths.push_back(0);
+    paths.push_back(0);
+
+    const std::uint64_t bucketOffset = cursor;
+    const std::uint64_t keyOffset = RoundUp512(bucketOffset + buckets.size());
+    const std::uint64_t pathOffset = RoundUp512(keyOffset + keys.size());
+    cursor = RoundUp512(pathOffset + paths.size());
+    if (!WriteAt(bucketOffset, buckets) || !WriteAt(keyOffset, keys) ||
+        !WriteAt(pathOffset, paths))
+        return false;
+
+    Put16(d, kIMask, mask);
+    Put32(d, kIBucketOff, static_cast<std::uint32_t>(bucketOffset));
+    Put32(d, kIBucketSize, static_cast<std::uint32_t>(buckets.size()));
+    Put32(d, kIKeyOff, static_cast<std::uint32_t>(keyOffset));
+    Put32(d, kIKeySize, static_cast<std::uint32_t>(keys.size()));
+    Put32(d, kIPathOff, static_cast<std::uint32_t>(pathOffset));
+    Put32(d, kIPathSize, static_cast<std::uint32_t>(paths.size()));
+    if (!WriteAt(Get32(g_rdb.header, kHAddrDesc), d)) return false;
+    Put16(g_rdb.header, kHAddrBuilt, 1);
+    return WriteHeader();
+}
+
+bool BuildNameIndex(std::uint16_t mask, std::uint64_t cursor) {
+    TableState& t = NameTable();
+    std::array<std::uint8_t, kNameIndexDescriptorSize> d{};
+    if (!ReadIndexDescriptor(kHNameDesc, 2, d)) return false;
+
+    const std::uint32_t used = t.Field(kDNextUnused);
+    std::vector<std::uint8_t> records(std::size_t{used} * kNameRecordSize);
+    if (!ReadAt(t.Field(kDRecords), records)) return false;
+
+    std::vector<std::uint8_t> pool;
+    std::vector<std::uint32_t> offsets;
+    for (std::uint32_t r = 0; r < used; ++r) {
+        auto rec =
+            std::span<const std::uint8_t>(records).subspan(r * kNameRecordSize, kNameRecordSize);
+        const std::uint16_t flags = Get16(rec, kRFlags);
+        const std::uint16_t categories = Get16(rec, kRCategories);
+        if (Excluded(flags, categories, mask)) continue;
+        const std::uint8_t n = rec[kRKeyLength];
+        if (n > kMaxNameKeyLength || offsets.size() >= kMaxNameCapacity) return false;
+        offsets.push_back(static_cast<std::uint32_t>(pool.size()));
+        pool.push_back(n);
+        pool.push_back(static_cast<std::uint8_t>(flags));
+        Append16(pool, categories);
+        pool.insert(pool.end(), rec.begin() + kRKey, rec.begin() + kRKey + n);
+        pool.push_back(0);
+    }
+    if (offsets.empty()) return false;
+
+    auto key = [&pool](std::uint32_t o) {
+        return std::span<const std::uint8_t>(pool).subspan(o + 4, pool[o]);
+    };
+    std::stable_sort(offsets.begin(), offsets.end(), [&](std::uint32_t a, std::uint32_t b) {
+        auto ka = key(a), kb = key(b);
+        return std::lexicographical_compare(ka.begin(), ka.end(), kb.begin(), kb.end());
+    });
+
+    std::vector<std::uint8_t> section;
+    section.reserve(4 * offsets.size() + pool.size());
+    for (std::uint32_t o : offsets) Append32(section, o);
+    section.insert(section.end(), pool.begin(), pool.end());
+    const std::uint64_t offset = RoundUp512(cursor);
+    if (!WriteAt(offset, section)) return false;
+
+    Put16(d, kIMask, mask);
+    std::fill(d.begin() + 10, d.begin() + 20, 0);
+    Put16(d, kINameCount, static_cast<std::uint32_t>(offsets.size()));
+    Put32(d, kINameOff, static_cast<std::uint32_t>(offset));
+    Put32(d, kINameSize, static_cast<std::uint32_t>(section.size()));
+    if (!WriteAt(Get32(g_rdb.header, kHNameDesc), d)) return false;
+    Put16(g_rdb.header, kHNameBuilt, 1);
+    return true;
+}
+
+// ---- Create ----
+
+void FillTableDescriptor(std::span<std::uint8_t> d, std::uint8_t number, std::uint32_t buckets,
+                         std::uint32_t capacity, std::uint32_t recordSize,
+                         std::uint32_t pathOffset, std::uint32_t pathSize, std::uint32_t keyOffset,
+                         std::uint32_t keySize) {
+    const std::uint32_t records = buckets + kBucketArrayBytes;
+    d[kDKind] = 3;
+    d[kDNumber] = number;
+    Put16(d, kDSize, kTableDescriptorSize);
+    Put32(d, kDBuckets, buckets);
+    Put32(d, kDRecords, records);
+    Put32(d, kDRecordBytes, capacity * recordSize);
+    Put32(d, kDNextSlotOffset, records);
+    Put32(d, kDRecordBytes2, capacity * recordSize);
+    Put32(d, kDCapacity, capacity);
+    Put32(d, kDUnusedLeft, capacity);
+    Put32(d, kDPathOffset, pathOffset);
+    Put32(d, kDPathSize, pathSize);
+    Put32(d, kDPathFree, pathSize);
+    Put16(d, kDRecordSize, recordSize);
+    Put16(d, kDKeyOffset, keyOffset);
+    Put16(d, kDKeySize, keySize);
+}
+
+bool Fill(int fd, std::uint64_t from, std::uint64_t to, std::uint8_t value,
+          std::vector<std::uint8_t>& buffer) {
+    std::fill(buffer.begin(), buffer.end(), value);
+    if (!SeekFile(from)) return false;
+    for (std::uint64_t at = from; at < to;) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kFillChunk, to - at));
+        if (!platform::WriteAll(fd, std::span<const std::uint8_t>(buffer.data(), n))) {
+            g_rdb.lastError = 1;
+            return false;
+        }
+        at += n;
+    }
+    return true;
+}
+
+int CreateFile(const std::string& path, std::uint32_t pathDataSize, std::uint32_t addressCapacity,
+               std::uint32_t nameCapacity) {
+    const std::uint64_t addressRecords = 0x200200;
+    const std::uint64_t a = RoundUp512(addressRecords + std::uint64_t{addressCapacity} * 18);
+    const std::uint64_t b = RoundUp512(a + pathDataSize);
+    const std::uint64_t nameRecords = b + kBucketArrayBytes;
+    const std::uint64_t aliases = RoundUp512(nameRecords + std::uint64_t{nameCapacity} * 78);
+    const std::uint64_t end = RoundUp512(aliases + std::uint64_t{addressCapacity} * 8);
+    if (end > kMaxTableAreaEnd) return 0;
+
+    std::vector<std::uint8_t> buffer(kFillChunk);
+    g_rdb.lastError = 0;
+    errno = 0;
+    g_rdb.file.reset(platform::OpenFileMode(path, platform::kOfCreate | platform::kOfReadWrite));
+    if (!g_rdb.file.valid()) {
+        g_rdb.lastError = errno != 0 ? errno : EACCES;
+        return 0;
+    }
+    TakeTime();
+
+    std::array<std::uint8_t, kHeaderBlockSize> block{};
+    std::span<std::uint8_t> h(block);
+    h[kHMagic] = 'V';
+    h[kHMagic + 1] = 'D';
+    Put16(h, kHVersion, 0x0100);
+    Put16(h, kHField4, 0x2000);
+    Put32(h, kHCreated, g_rdb.now);
+    Put32(h, kHCreated2, g_rdb.now);
+    Put32(h, kHBlockSize, kHeaderBlockSize);
+    Put32(h, kHTableEnd, static_cast<std::uint32_t>(end));
+    Put16(h, kHField40, 0xFFFF);
+    Put16(h, kHTableCount, 2);
+    Put16(h, kHField44, 2);
+    Put32(h, kHTableDesc, 80);
+    Put16(h, kHAddrCount, 1);
+    Put32(h, kHAddrDesc, 236);
+    Put16(h, kHNameCount, 1);
+    Put32(h, kHNameDesc, 270);
+    Put32(h, kHAliasOffset, static_cast<std::uint32_t>(aliases));
+    FillTableDescriptor(h.subspan(80, kTableDescriptorSize), 1, kHeaderBlockSize, addressCapacity,
+                        kAddressRecordSize, static_cast<std::uint32_t>(a), pathDataSize, 0, 0);
+    FillTableDescriptor(h.subspan(158, kTableDescriptorSize), 2, static_cast<std::uint32_t>(b),
+                        nameCapacity, kNameRecordSize, 0, 0, 14, 64);
+    h[236] = 5;
+    h[237] = 1;
+    Put16(h, 238, kAddressIndexDescriptorSize);
+    h[270] = 5;
+    h[271] = 2;
+    Put16(h, 272, kNameIndexDescriptorSize);
+
+    const int fd = g_rdb.file.get();
+    const bool ok = WriteAt(0, block) && Fill(fd, kHeaderBlockSize, addressRecords, 0xFF, buffer) &&
+                    Fill(fd, addressRecords, b, 0, buffer) &&
+                    Fill(fd, b, nameRecords, 0xFF, buffer) && Fill(fd, nameRecords, end, 0, buffer);
+    g_rdb.file.reset();
+    if (!ok) return 0;
+    buffer = {};
+    return RdbOpen(path);
+}
+
+// ---- Open ----
+
+int OpenFile(const std::string& path) {
+    g_rdb.lastError = 0;
+    errno = 0;
+    g_rdb.file.reset(platform::OpenFileMode(path, platform::kOfReadWrite));
+    if (!g_rdb.file.valid()) {
+        g_rdb.lastError = errno != 0 ? errno : ENOENT;
+        return 0;
+    }
+    const std::int64_t size = platform::FileSize(g_rdb.file.get());
+    if (size < static_cast<std::int64_t>(kHeaderSize)) return 0;
+    const std::uint64_t fileSize = static_cast<std::uint64_t>(size);
+    if (!ReadAt(0, g_rdb.header)) return 0;
+    std::string why;
+    const FileHeader header = DecodeHeader(g_rdb.header);
+    if (!CheckHeader(header, fileSize, why)) return 0;
+
+    std::array<std::uint8_t, 2 * kTableDescriptorSize> descriptors{};
+    FileLayout layout;
+    if (!ReadAt(header.tableDescriptorOffset, descriptors) ||
+        !CheckTables(header, descriptors, fileSize, layout, why))
+        return 0;
+    for (int i = 0; i < 2; ++i) {
+        // CheckTables accepted one descriptor of each number.
+        const int table = descriptors[i * kTableDescriptorSize + kDNumber] == 1 ? 0 : 1;
+        TableState& t = g_rdb.tables[table];
+        t = TableState{};
+        std::copy_n(descriptors.begin() + i * kTableDescriptorSize, kTableDescriptorSize,
+                    t.descriptor.begin());
+        t.descriptorOffset =
+            header.tableDescriptorOffset + static_cast<std::uint32_t>(i * kTableDescriptorSize);
+        t.recordSize = table == 0 ? kAddressRecordSize : kNameRecordSize;
+    }
+
+    g_rdb.aliasLimit = std::min(kMaxAliasPairs, AddressTable().Field(kDCapacity));
+    g_rdb.aliases.reserve(g_rdb.aliasLimit);
+    g_rdb.aliases.resize(header.aliasCount);
+    if (header.aliasCount != 0) {
+        std::vector<std::uint8_t> raw(std::size_t{header.aliasCount} * 8);
+        if (!ReadAt(header.aliasOffset, raw)) return 0;
+        for (std::uint32_t i = 0; i < header.aliasCount; ++i) {
+            g_rdb.aliases[i] = {Get32(raw, 8 * i), Get32(raw, 8 * i + 4)};
+            IndexAliasPair(i);
+        }
+    }
+    TakeTime();
+    Put16(g_rdb.header, kHHandle, static_cast<std::uint32_t>(g_rdb.file.get()));
+    g_rdb.open = true;
+    return 1;
+}
+
+}  // namespace
+
+// ---- Keys and path blocks ----
+
+NameKey MakeNameKey(std::string_view name, std::uint16_t flags) {
+    NameKey key;
+    std::size_t limit = kMaxNameKeyLength;
+    if (flags & kFlagOpposite) {
+        key.bytes.push_back(0xFF);
+        limit -= 1;
+    }
+    std::size_t i = 0;
+    while (i < name.size() && static_cast<std::uint8_t>(name[i]) >= 1 &&
+           static_cast<std::uint8_t>(name[i]) <= 32)
+        ++i;
+    for (std::size_t taken = 0; i < name.size() && taken < limit; ++i, ++taken) {
+        const std::uint8_t c = static_cast<std::uint8_t>(name[i]);
+        if (c <= 32) break;
+        key.bytes.push_back(c | 0x20);
+    }
+    for (std::uint8_t c : key.bytes) key.hash = ((key.hash << 5) | (key.hash >> 27)) + c;
+    return key;
+}
+
+std::uint16_t AddressBucket(std::uint32_t address) {
+    return static_cast<std::uint16_t>(address % kAddressModulus);
+}
+
+std::uint32_t AddressIndexBucket(std::uint32_t address) { return address % kIndexBucketCount; }
+
+bool AddPathItem(std::vector<std::uint8_t>& block, std::uint16_t categories,
+                 std::span<const std::uint8_t> key) {
+    if (key.size() > 252) return false;
+    if (block.size() < kPathBlockHeadSize) block.assign(kPathBlockHeadSize, 0);
+    const std::size_t length = block.size() + 3 + key.size();
+    if (length > 0xFFFF) return false;
+    block.push_back(static_cast<std::uint8_t>(3 + key.size()));
+    Append16(block, categories);
+    block.insert(block.end(), key.begin(), key.end());
+    Put16(block, kBLength, static_cast<std::uint32_t>(length));
+    Put32(block, kBCount, Get32(block, kBCount) + 1);
+    return true;
+}
+
+// ---- Layout ----
+
+FileHeader DecodeHeader(std::span<const std::uint8_t, kHeaderSize> b) {
+    FileHeader h;
+    h.magic = {static_cast<char>(b[0]), static_cast<char>(b[1])};
+    h.version = Get16(b, kHVersion);
+    h.field4 = Get16(b, kHField4);
+    h.handle = Get16(b, kHHandle);
+    h.created = Get32(b, kHCreated);
+    h.created2 = Get32(b, kHCreated2);
+    h.headerBlockSize = Get32(b, kHBlockSize);
+    h.field20 = Get32(b, kHField20);
+    h.tableAreaEnd = Get32(b, kHTableEnd);
+    h.field40 = Get16(b, kHField40);
+    h.tableCount = Get16(b, kHTableCount);
+    h.field44 = Get16(b, kHField44);
+    h.tableDescriptorOffset = Get32(b, kHTableDesc);
+    h.addressIndexBuilt = Get16(b, kHAddrBuilt);
+    h.addressIndexCount = Get16(b, kHAddrCount);
+    h.addressIndexDescriptorOffset = Get32(b, kHAddrDesc);
+    h.nameIndexBuilt = Get16(b, kHNameBuilt);
+    h.nameIndexCount = Get16(b, kHNameCount);
+    h.nameIndexDescriptorOffset = Get32(b, kHNameDesc);
+    h.aliasCount = Get16(b, kHAliasCount);
+    h.aliasOffset = Get32(b, kHAliasOffset);
+    return h;
+}
+
+TableDescriptor DecodeTableDescriptor(std::span<const std::uint8_t, kTableDescriptorSize> b) {
+    TableDescriptor d;
+    d.kind = b[kDKind];
+    d.number = b[kDNumber];
+    d.size = Get16(b, kDSize);
+    d.stamp = Get32(b, kDStamp);
+    d.bucketOffset = Get32(b, kDBuckets);
+    d.recordOffset = Get32(b, kDRecords);
+    d.recordAreaSize = Get32(b, kDRecordBytes);
+    d.nextSlotOffset = Get32(b, kDNextSlotOffset);
+    d.recordAreaSize2 = Get32(b, kDRecordBytes2);
+    d.capacity = Get32(b, kDCapacity);
+    d.inUse = Get32(b, kDInUse);
+    d.unusedLeft = Get32(b, kDUnusedLeft);
+    d.nextUnused = Get32(b, kDNextUnused);
+    d.freeListLength = Get32(b, kDFreeLength);
+    d.freeListHead = Get32(b, kDFreeHead);
+    d.pathOffset = Get32(b, kDPathOffset);
+    d.pathSize = Get32(b, kDPathSize);
+    d.pathUsed = Get32(b, kDPathUsed);
+    d.pathFree = Get32(b, kDPathFree);
+    d.recordSize = Get16(b, kDRecordSize);
+    d.keyOffset = Get16(b, kDKeyOffset);
+    d.keySize = Get16(b, kDKeySize);
+    return d;
+}
+
+AddressIndexDescriptor DecodeAddressIndexDescriptor(
+    std::span<const std::uint8_t, kAddressIndexDescriptorSize> b) {
+    AddressIndexDescriptor d;
+    d.kind = b[0];
+    d.number = b[1];
+    d.size = Get16(b, 2);
+    d.mask = Get16(b, kIMask);
+    d.bucketOffset = Get32(b, kIBucketOff);
+    d.bucketSize = Get32(b, kIBucketSize);
+    d.keyOffset = Get32(b, kIKeyOff);
+    d.keySize = Get32(b, kIKeySize);
+    d.pathOffset = Get32(b, kIPathOff);
+    d.pathSize = Get32(b, kIPathSize);
+    return d;
+}
+
+NameIndexDescriptor DecodeNameIndexDescriptor(
+    std::span<const std::uint8_t, kNameIndexDescriptorSize> b) {
+    NameIndexDescriptor d;
+    d.kind = b[0];
+    d.number = b[1];
+    d.size = Get16(b, 2);
+    d.mask = Get16(b, kIMask);
+    d.count = Get16(b, kINameCount);
+    d.offset = Get32(b, kINameOff);
+    d.sectionSize = Get32(b, kINameSize);
+    return d;
+}
+
+bool CheckHeader(const FileHeader& h, std::uint64_t fileSize, std::string& why) {
+    if (h.magic[0] != 'V' || h.magic[1] != 'D') {
+        why = "not a database file (no \"VD\" magic)";
+    } else if (h.version != 0x0100) {
+        why = "unknown format version";
+    } else if (h.tableCount < 2) {
+        why = "fewer than two table descriptors";
+    } else if (h.tableDescriptorOffset < kHeaderSize ||
+               std::uint64_t{h.tableDescriptorOffset} + 2 * kTableDescriptorSize >
+                   std::min<std::uint64_t>(fileSize, kHeaderBlockSize)) {
+        why = "table descriptors outside the header block";
+    } else {
+        return true;
+    }
+    return false;
+}
+
+bool CheckTables(const FileHeader& h,
+                 std::span<const std::uint8_t, 2 * kTableDescriptorSize> descriptors,
+                 std::uint64_t fileSize, FileLayout& layout, std::string& why) {
+    layout = FileLayout{};
+    layout.header = h;
+    bool seen[2] = {false, false};
+    for (std::size_t i = 0; i < 2; ++i) {
+        const auto d = DecodeTableDescriptor(
+            descriptors.subspan(i * kTableDescriptorSize).first<kTableDescriptorSize>());
+        if ((d.kind & 0x3F) != 3 || (d.number != 1 && d.number != 2)) {
+            why = "a table descriptor of the wrong kind";
+            return false;
+        }
+        const std::uint32_t offset =
+            h.tableDescriptorOffset + static_cast<std::uint32_t>(i * kTableDescriptorSize);
+        seen[d.number - 1] = true;
+        if (d.number == 1) {
+            layout.address = d;
+            layout.addressDescriptorOffset = offset;
+        } else {
+            layout.name = d;
+            layout.nameDescriptorOffset = offset;
+        }
+    }
+    if (!seen[0] || !seen[1]) {
+        why = "the address table or the name table is missing";
+        return false;
+    }
+
+    const std::uint64_t end = h.tableAreaEnd;
+    if (end < kHeaderBlockSize || end > fileSize) {
+        why = "the table area runs past the end of the file";
+        return false;
+    }
+    // An area [offset, offset + size) must lie between the header block and the table
+    // area's end.
+    auto inside = [end](std::uint64_t offset, std::uint64_t size) {
+        return offset >= kHeaderBlockSize && offset + size <= end;
+    };
+    for (int i = 0; i < 2; ++i) {
+        const TableDescriptor& d = i == 0 ? layout.address : layout.name;
+        const char* table = i == 0 ? "address table: " : "name table: ";
+        const std::uint32_t recordSize = i == 0 ? kAddressRecordSize : kNameRecordSize;
+        const std::uint32_t maxCapacity = i == 0 ? kMaxAddressCapacity : kMaxNameCapacity;
+        const std::uint64_t records = std::uint64_t{d.capacity} * recordSize;
+        std::string problem;
+        if (d.recordSize != recordSize) {
+            problem = "wrong record size";
+        } else if (d.capacity > maxCapacity || d.recordAreaSize != records) {
+            problem = "capacity and record area do not agree";
+        } else if (!inside(d.bucketOffset, std::uint64_t{kUsedBuckets} * 4) ||
+                   !inside(d.recordOffset, records)) {
+            problem = "buckets or records outside the table area";
+        } else if (d.nextUnused > d.capacity || d.unusedLeft > d.capacity - d.nextUnused ||
+                   d.inUse > d.nextUnused ||
+                   d.nextSlotOffset != d.recordOffset + std::uint64_t{d.nextUnused} * recordSize) {
+            problem = "record counts out of range";
+        } else if (d.freeListLength > d.nextUnused ||
+                   (d.freeListLength != 0 && d.freeListHead >= d.nextUnused)) {
+            problem = "free list out of range";
+        } else if (i == 0 && (!inside(d.pathOffset, d.pathSize) || d.pathUsed > d.pathSize ||
+                              d.pathFree > d.pathSize - d.pathUsed)) {
+            problem = "path data area out of range";
+        }
+        if (!problem.empty()) {
+            why = table + problem;
+            return false;
+        }
+    }
+    const std::uint32_t aliasLimit = std::min(kMaxAliasPairs, layout.address.capacity);
+    if (h.aliasCount > aliasLimit ||
+        !inside(h.aliasOffset, std::uint64_t{layout.address.capacity} * 8)) {
+        why = "alias table out of range";
+        return false;
+    }
+    // The index descriptors, like the table descriptors, live in the header block behind
+    // the header, each in a place of its own: the engine writes all of them back.
+    struct Span {
+        std::uint64_t from, to;
+    };
+    const Span spans[] = {
+        {h.tableDescriptorOffset, h.tableDescriptorOffset + 2 * std::uint64_t{kTableDescriptorSize}},
+        {h.addressIndexDescriptorOffset,
+         h.addressIndexDescriptorOffset + std::uint64_t{kAddressIndexDescriptorSize}},
+        {h.nameIndexDescriptorOffset,
+         h.nameIndexDescriptorOffset + std::uint64_t{kNameIndexDescriptorSize}}};
+    for (std::size_t i = 0; i < std::size(spans); ++i) {
+        bool bad = spans[i].from < kHeaderSize || spans[i].to > kHeaderBlockSize;
+        for (std::size_t k = 0; k < i; ++k)
+            bad = bad || (spans[i].from < spans[k].to && spans[k].from < spans[i].to);
+        if (bad) {
+            why = "descriptors overlap or lie outside the header block";
+            return false;
+        }
+    }
+    return true;
+}
+
+// ---- Engine ----
+
+int RdbCreate(const std::string& path, std::uint32_t pathDataSize, std::uint32_t addressCapacity,
+              std::uint32_t nameCapacity) {
+    if (g_rdb.open) RdbClose();
+    if (addressCapacity > kMaxAddressCapacity || nameCapacity > kMaxNameCapacity) return 0;
+    try {
+        return CreateFile(path, pathDataSize, addressCapacity, nameCapacity);
+    } catch (const std::bad_alloc&) {
+        g_rdb.file.reset();
+        g_rdb.lastError = ENOMEM;
+        return 0;
+    }
+}
+
+int RdbOpen(const std::string& path) {
+    if (g_rdb.open) RdbClose();
+    int ok = 0;
+    try {
+        ok = OpenFile(path);
+    } catch (const std::bad_alloc&) {
+        g_rdb.lastError = ENOMEM;
+    }
+    if (!ok) {
+        g_rdb.file.reset();
+        ClearAliases();
+        g_rdb.header = {};
+    }
+    return ok;
+}
+
+int RdbClose() {
+    if (!g_rdb.open) return 1;
+    TakeTime();
+    bool ok = true;
+    if (!g_rdb.aliases.empty()) {
+        std::vector<std::uint8_t> raw;
+        raw.reserve(g_rdb.aliases.size() * 8);
+        for (const AliasPair& p : g_rdb.aliases) {
+            Append32(raw, p.canonical);
+            Append32(raw, p.alias);
+        }
+        ok = WriteAt(Get32(g_rdb.header, kHAliasOffset), raw);
+    }
+    ClearAliases();
+    if (ok) ok = WriteHeader();
+    g_rdb.file.reset();
+    g_rdb.header[kHMagic] = 0;
+    g_rdb.header[kHMagic + 1] = 0;
+    g_rdb.open = false;
+    return ok ? 1 : 0;
+}
+
+int RdbPutAddress(std::uint32_t address, std::uint16_t categories, std::uint16_t flags,
+                  std::span<const std::uint8_t> block) {
+    if (!g_rdb.open) return 0;
+    TableState& t = AddressTable();
+    std::vector<std::uint8_t> copy;
+    if (!block.empty()) {
+        if (block.size() < kPathBlockHeadSize) return 0;
+        const std::uint16_t length = Get16(block, kBLength);
+        if (length != 0 && Get32(block, kBCount) != 0) {
+            if (length < kPathBlockHeadSize || length > block.size()) return 0;
+            if (length > t.Field(kDPathFree)) return 0;
+            copy.assign(block.begin(), block.begin() + length);
+        }
+    }
+    std::vector<std::uint8_t>* withBlock = copy.empty() ? nullptr : &copy;
+
+    if (auto it = g_rdb.aliasPair.find(address); it != g_rdb.aliasPair.end())
+        address = g_rdb.aliases[it->second].canonical;
+
+    t.bucket = AddressBucket(address);
+    t.keyHigh = static_cast<std::uint16_t>(address >> 16);
+    t.slotOffset = std::uint64_t{t.Field(kDBuckets)} + 4 * std::uint64_t{t.bucket};
+    const std::uint16_t low = static_cast<std::uint16_t>(address);
+    const Found found = FindRecord(t, [&](std::span<const std::uint8_t> rec) {
+        return Get16(rec, kRHigh) == t.keyHigh && Get16(rec, kRLow) == low;
+    });
+    if (found == Found::kError) return 0;
+
+    std::span<std::uint8_t> rec(g_rdb.lastRecord.data(), kAddressRecordSize);
+    if (found == Found::kNo) {
+        std::fill(rec.begin(), rec.end(), 0);
+        Put16(rec, kRHigh, t.keyHigh);
+        Put16(rec, kRFlags, flags);
+        Put16(rec, kRCategories, categories);
+        Put16(rec, kRLow, low);
+        return InsertRecord(t, rec, withBlock) ? 1 : 0;
+    }
+
+    std::uint16_t recFlags = Get16(rec, kRFlags);
+    if (flags & kFlagOpposite) {
+        if (!withBlock) {
+            Put16(rec, kRFlags, recFlags | kFlagRemoved);
+            return WriteAt(t.recordOffset, rec) ? 1 : 0;
+        }
+        Put16(rec, kRFlags, recFlags & ~(kFlagRemoved | kFlagWholeSite));
+        return AppendBlock(t, rec, copy) ? 1 : 0;
+    }
+    Put16(rec, kRCategories, Get16(rec, kRCategories) | categories);
+    Put16(rec, kRFlags, flags);
+    if (withBlock) return AppendBlock(t, rec, copy) ? 1 : 0;
+    if (Get16(rec, kRPathLength) != 0) Put16(rec, kRFlags, flags | kFlagWholeSite);
+    return WriteAt(t.recordOffset, rec) ? 1 : 0;
+}
+
+int RdbPutName(std::string_view name, std::uint16_t categories, std::uint16_t flags) {
+    if (!g_rdb.open) return 0;
+    TableState& t = NameTable();
+    const NameKey key = MakeNameKey(name, flags);
+    if (flags & kFlagOpposite) categories = 0xFFFF;
+    t.bucket = static_cast<std::uint16_t>(key.hash);
+    t.keyHigh = static_cast<std::uint16_t>(key.hash >> 16);
+    t.slotOffset = std::uint64_t{t.Field(kDBuckets)} + 4 * std::uint64_t{t.bucket};
+    const Found found = FindRecord(t, [&](std::span<const std::uint8_t> rec) {
+        return Get16(rec, kRHigh) == t.keyHigh && rec[kRKeyLength] == key.bytes.size() &&
+               std::equal(key.bytes.begin(), key.bytes.end(), rec.begin() + kRKey);
+    });
+    if (found == Found::kError) return 0;
+
+    std::span<std::uint8_t> rec(g_rdb.lastRecord.data(), kNameRecordSize);
+    if (found == Found::kNo) {
+        std::fill(rec.begin(), rec.end(), 0);
+        Put16(rec, kRHigh, t.keyHigh);
+        Put16(rec, kRFlags, flags);
+        Put16(rec, kRCategories, categories);
+        Put32(rec, 10, 0xFFFFFFFF);
+        rec[kRKeyLength] = static_cast<std::uint8_t>(key.bytes.size());
+        std::copy(key.bytes.begin(), key.bytes.end(), rec.begin() + kRKey);
+        return InsertRecord(t, rec, nullptr) ? 1 : 0;
+    }
+    if (Get16(rec, kRCategories) == categories && Get16(rec, kRFlags) == flags) return 2;
+    Put16(rec, kRCategories, Get16(rec, kRCategories) | categories);
+    Put16(rec, kRFlags, flags);
+    return WriteAt(t.recordOffset, rec) ? 1 : 0;
+}
+
+int RdbAddAlias(std::uint32_t canonical, std::uint32_t alias) {
+    if (!g_rdb.open) return 0;
+    AliasPair pair{canonical, alias};
+    if (auto it = g_rdb.canonicalPair.find(alias); it != g_rdb.canonicalPair.end()) {
+        if (g_rdb.aliases[it->second].alias == canonical || AliasKnown(canonical)) return 1;
+        pair = {alias, canonical};
+    } else if (auto jt = g_rdb.aliasPair.find(alias); jt != g_rdb.aliasPair.end()) {
+        const std::uint32_t first = g_rdb.aliases[jt->second].canonical;
+        if (first == canonical || AliasKnown(canonical)) return 1;
+        pair = {first, canonical};
+    }
+    if (g_rdb.aliases.size() >= g_rdb.aliasLimit) return 0;
+    try {
+        g_rdb.aliases.push_back(pair);
+        IndexAliasPair(static_cast<std::uint32_t>(g_rdb.aliases.size() - 1));
+    } catch (const std::bad_alloc&) {
+        g_rdb.lastError = ENOMEM;
+        return 0;
+    }
+    Put16(g_rdb.header, kHAliasCount, static_cast<std::uint32_t>(g_rdb.aliases.size()));
+    return 1;
+}
+
+int RdbBuildIndexes(int indexNumber, std::uint16_t mask) {
+    if (!g_rdb.open || indexNumber != 0) return 0;
+    TakeTime();
+    std::uint64_t cursor = RoundUp512(Get32(g_rdb.header, kHTableEnd));
+    // Sections of an earlier build may be overwritten: neither index counts as built until
+    // it is written again.
+    Put16(g_rdb.header, kHAddrBuilt, 0);
+    Put16(g_rdb.header, kHNameBuilt, 0);
+    try {
+        if (!BuildAddressIndex(mask, cursor) || !BuildNameIndex(mask, cursor)) return 0;
+    } catch (const std::bad_alloc&) {
+        g_rdb.lastError = ENOMEM;
+        return 0;
+    }
+    return WriteHeader() ? 1 : 0;
+}
+
+int RdbLastError() { return g_rdb.lastError; }
+bool RdbIsOpen() { return g_rdb.open; }
+
+void ResetRecordFile() {
+    g_rdb.file.reset();
+    ClearAliases();
+    g_rdb.header = {};
+    g_rdb.tables[0] = TableState{};
+    g_rdb.tables[1] = TableState{};
+    g_rdb.lastRecord = {};
+    g_rdb.aliasLimit = 0;
+    g_rdb.lastError = 0;
+    g_rdb.now = 0;
+    g_rdb.clock = nullptr;
+    g_rdb.open = false;
+}
+
+void SetRecordFileClock(std::uint32_t (*clock)()) { g_rdb.clock = clock; }
+
+}  // namespace dbbuild

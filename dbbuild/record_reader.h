@@ -1,0 +1,96 @@
+// Read-only access to a database file held in memory, for the inspector (veldana-db), tests
+// and fuzzing: the header and table descriptors with the checks RdbOpen makes, and the two
+// indexes as the filter reads them (the address index by bucket, the name index by binary
+// search). Every offset, count and size taken from the bytes is checked against them before
+// use, so any input is safe; a damaged file gives false / Lookup::kCorrupt and a reason.
+// The inspector's reports (info, dump, lookup) are made here as text or JSON.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dbbuild/record_file.h"
+
+namespace dbbuild {
+
+struct DatabaseImage {
+    std::span<const std::uint8_t> bytes;
+    FileLayout layout;
+    bool addressIndexBuilt = false;
+    AddressIndexDescriptor addressIndex;
+    std::uint32_t addressEntries = 0;  // E
+    bool nameIndexBuilt = false;
+    NameIndexDescriptor nameIndex;
+};
+
+// Checks the header, the table descriptors and the sections of the indexes marked built.
+// `bytes` must outlive `image`.
+bool OpenImage(std::span<const std::uint8_t> bytes, DatabaseImage& image, std::string& error);
+bool LoadFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error);
+
+struct IndexPathItem {
+    std::uint8_t kind = 0;  // 2, or 1 when the categories are 0
+    std::uint16_t categories = 0;
+    std::vector<std::uint8_t> key;
+};
+
+struct AddressEntry {
+    std::uint32_t number = 0;  // entry number
+    std::uint32_t address = 0;
+    std::uint16_t categories = 0;
+    std::uint32_t pathOffset = kNoIndexPath;
+    std::uint8_t longestKey = 0;
+    std::vector<IndexPathItem> items;
+};
+
+struct NameEntry {
+    std::uint32_t position = 0;  // place in the sorted order
+    std::uint32_t poolOffset = 0;
+    std::vector<std::uint8_t> key;
+    std::uint8_t flags = 0;  // low byte of the record's flags
+    std::uint16_t categories = 0;
+};
+
+bool ReadAddressEntry(const DatabaseImage& image, std::uint32_t number, AddressEntry& entry,
+                      std::string& error);
+bool ReadNameEntry(const DatabaseImage& image, std::uint32_t position, NameEntry& entry,
+                   std::string& error);
+
+enum class Lookup { kFound, kAbsent, kCorrupt };
+// The first entry of the address in its bucket (address mod 65521).
+Lookup FindAddress(const DatabaseImage& image, std::uint32_t address, AddressEntry& entry,
+                   std::string& error);
+// Binary search of the sorted name index for a stored key.
+Lookup FindName(const DatabaseImage& image, std::span<const std::uint8_t> key, NameEntry& entry,
+                std::string& error);
+
+// a.b.c.d to the address word (first octet in the lowest byte), and back.
+bool ParseDottedAddress(std::string_view text, std::uint32_t& address);
+std::string DottedAddress(std::uint32_t address);
+
+// The two forms of a path key: the lower-cased path text, and the running CRC-32 taken at
+// every '/' (and at the end), 4 bytes each. Both start after blanks and tabs and end at a
+// byte of 32 or below or at ','.
+std::vector<std::uint8_t> PathKeyText(std::string_view path);
+std::vector<std::uint8_t> PathKeySegments(std::string_view path);
+// The name-index keys under which a host or domain name and its parent domains are stored:
+// labels reversed (www.example.com gives com, com.example, com.example.www); a name of
+// dotted numbers keeps its order and gives its leading parts. Most specific first.
+std::vector<std::string> DomainKeys(std::string_view name);
+
+enum class ReportFormat { kText, kJson };
+bool ReportInfo(const DatabaseImage& image, ReportFormat format, std::string& out,
+                std::string& error);
+bool ReportDump(const DatabaseImage& image, ReportFormat format, std::string& out,
+                std::string& error);
+// `query` is a dotted address (looked up in both indexes) or a name; `path`, when given, is
+// matched against the address entry's path items.
+bool ReportLookup(const DatabaseImage& image, std::string_view query,
+                  std::optional<std::string_view> path, ReportFormat format, std::string& out,
+                  std::string& error);
+
+}  // namespace dbbuild

@@ -1,0 +1,56 @@
+// The transfer progress window: one modeless window made from the GETFILE template, with a
+// status text, a progress bar drawn by the program and a Cancel button. Nested users open
+// and close levels of it; the window closes when the last level does, and closing an
+// inner level puts back the text of the level below. Cancel closes the window at once and
+// sets TransferCancelRequested, which the running transfer reads.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "ui/dialog.h"
+#include "ui/gdi.h"
+
+namespace update {
+
+// Sent to the window to make it end itself (WM_USER + 108).
+constexpr ui::UINT WM_CLOSE_TRANSFER_STATUS = 1132;
+constexpr int kStatusTextId = 100;
+constexpr int kCancelButtonId = 2;
+constexpr int kBarAreaId = 7219;
+constexpr int kStatusLevels = 10;
+
+struct TransferStatusState {
+    ui::HWND window = 0;  // 0 while no window is open; shared by every user of the window
+    bool TransferActive = false;           // a transaction runs: the bar is repainted
+    bool TransferCancelRequested = false;  // Cancel was used
+    int depth = 0;
+    std::array<std::string, kStatusLevels> texts;
+    bool barShown = false;
+    bool cancelShown = false;
+    int percentage = 0;  // share of the file received, 0..100
+
+    // Drawing objects, from the first bar drawing to the close of the window.
+    bool haveDrawingObjects = false;
+    ui::HPEN darkBluePen = 0;
+    ui::HPEN whitePen = 0;
+    ui::HBRUSH yellowBrush = 0;
+    ui::HBRUSH blueBrush = 0;
+    ui::RECT bar;
+};
+TransferStatusState& TransferStatus();
+void ResetTransferStatus();
+
+// Opens the window if it is not open, sets the text (none: keeps it), records the level,
+// redraws the bar and, unless noRepaint, updates the window at once. showCancel and showBar
+// count only when the window is created.
+void ShowTransferStatus(std::optional<std::string_view> text, int newLevel, int showCancel,
+                        int showBar, int noRepaint);
+// Closes one level, or all of them when force is 1.
+void CloseTransferStatus(int force);
+ui::INT_PTR TransferStatusProc(ui::HWND hwnd, ui::UINT message, ui::WPARAM wParam,
+                               ui::LPARAM lParam);
+
+}  // namespace update
