@@ -242,12 +242,12 @@ struct TEXTMETRIC {
 BOOL TextOut(HDC dc, int x, int y, std::string_view text);
 // Lines break at "\r\n", "\n" and "\r" (not with DT_SINGLELINE) and, with DT_WORDBREAK, at
 // blanks so that lines fit the rectangle's width. "&x" draws x underlined and "&&" one '&'
-// unless DT_NOPREFIX. DT_VCENTER and DT_BOTTOM act with DT_SINGLELINE only; DT_VCENTER centres
-// the line's ink (what its glyphs cover) rather than its cell, so that a label looks centred
-// whatever the font's ascent and descent. Drawing is
-// clipped to `rect` unless DT_NOCLIP. With DT_CALCRECT nothing is drawn: the rectangle's
-// right and bottom are set to bound the text. Returns the text's height (with DT_VCENTER or
-// DT_BOTTOM, from rect.top to the bottom of the text); 0 on failure.
+// unless DT_NOPREFIX. DT_VCENTER and DT_BOTTOM act with DT_SINGLELINE only; DT_VCENTER
+// centres the line's ink (what its glyphs cover) rather than its cell, so that a label looks
+// centred whatever the font's ascent and descent. Drawing is clipped to `rect` unless
+// DT_NOCLIP. With DT_CALCRECT nothing is drawn: the rectangle's right and bottom are set to
+// bound the text. Returns the text's height (with DT_VCENTER or DT_BOTTOM, from rect.top to
+// the bottom of the text's cell); 0 on failure.
 int DrawText(HDC dc, std::string_view text, RECT& rect, UINT format);
 // Width of the text's advances and the line height of the selected font.
 BOOL GetTextExtentPoint32(HDC dc, std::string_view text, SIZE* size);

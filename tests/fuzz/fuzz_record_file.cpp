@@ -1,8 +1,9 @@
 // Fuzzes the database reader and the record file engine on arbitrary files.
 //
-// An input is a file's bytes, except that the five bytes A5 b n0 n1 n2 stand for
-// n0 | n1 << 8 | n2 << 16 copies of b: a database holds two 2 MB bucket arrays, and this
-// lets a small input describe one (the seeds are engine-made databases written this way).
+// An input is a file's bytes, except that A5 b n0 n1 n2 stands for n copies of the byte b
+// and A6 w0 w1 w2 w3 n0 n1 n2 for n copies of the 4-byte word w (n = n0 | n1 << 8 |
+// n2 << 16): a database holds two 2 MB bucket arrays and a 256 KB index bucket table, and
+// this lets a small input describe one (the seeds are engine-made databases written so).
 //
 // Each input is read with the inspector's reports (info, dump, lookups), then opened with
 // RdbOpen; when it opens, a few inserts and an index build run on it. A build that
@@ -30,6 +31,11 @@ std::vector<std::uint8_t> Expand(const std::uint8_t* data, std::size_t size) {
             if (out.size() + n > kMaxExpanded) break;
             out.insert(out.end(), n, data[i + 1]);
             i += 5;
+        } else if (data[i] == 0xA6 && i + 8 <= size) {
+            const std::size_t n = data[i + 5] | (data[i + 6] << 8) | (data[i + 7] << 16);
+            if (out.size() + 4 * n > kMaxExpanded) break;
+            for (std::size_t k = 0; k < n; ++k) out.insert(out.end(), data + i + 1, data + i + 5);
+            i += 8;
         } else {
             if (out.size() >= kMaxExpanded) break;
             out.push_back(data[i++]);
