@@ -227,7 +227,7 @@ HGDIOBJ Stock(int index) {
         case NULL_PEN:
             pen(0, PS_NULL);
             break;
-        // The System font is bold and about 16 pixels high, as Windows' own.
+        // bold, as Windows' own System font is
         case SYSTEM_FONT:
             o = MakeFont("System", 10, true);
             break;
@@ -586,7 +586,9 @@ void WrapLine(FontFace& face, const TextLine& line, int maxWidth, const TextOpti
     out.emplace_back(base + start, base + n);
 }
 
-int DrawTextImpl(Dc* dc, FontFace& face, std::string_view text, RECT& rect, UINT format) {
+int DrawTextImpl(Dc& dc, FontFace& face, std::string_view text, RECT& rect, UINT format) {
+    // laid out in a copy cut to the coordinate range, so that no sum overflows
+    const RECT box{Clamp(rect.left), Clamp(rect.top), Clamp(rect.right), Clamp(rect.bottom)};
     bool single = (format & DT_SINGLELINE) != 0;
     TextOptions options{(format & DT_EXPANDTABS) != 0};
     TextLine decoded = DecodeText(text, (format & DT_NOPREFIX) == 0, (format & DT_HIDEPREFIX) == 0);
@@ -599,7 +601,7 @@ int DrawTextImpl(Dc* dc, FontFace& face, std::string_view text, RECT& rect, UINT
     } else {
         for (const TextLine& line : SplitLines(decoded)) {
             if (format & DT_WORDBREAK)
-                WrapLine(face, line, rect.right - rect.left, options, lines);
+                WrapLine(face, line, box.right - box.left, options, lines);
             else
                 lines.push_back(line);
         }
@@ -614,34 +616,34 @@ int DrawTextImpl(Dc* dc, FontFace& face, std::string_view text, RECT& rect, UINT
         widths.push_back(LineWidth(face, line.data(), line.data() + line.size(), options));
         maxWidth = std::max(maxWidth, widths.back());
     }
-    int top = rect.top;
+    int top = box.top;
     if (single && (format & DT_BOTTOM)) {
-        top = rect.bottom - total;
+        top = box.bottom - total;
     } else if (single && (format & DT_VCENTER)) {
         // The ink is centred rather than the cell: fonts keep more room above their capitals
         // than below their descenders, which would leave a label visibly low.
         int inkTop = 0, inkBottom = lineHeight;
         LineInk(face, lines[0], inkTop, inkBottom);
-        top = rect.top + (rect.bottom - rect.top - (inkBottom - inkTop)) / 2 - inkTop;
+        top = box.top + (box.bottom - box.top - (inkBottom - inkTop)) / 2 - inkTop;
     }
-    int result = single && (format & (DT_BOTTOM | DT_VCENTER)) ? top - rect.top + total : total;
+    int result = single && (format & (DT_BOTTOM | DT_VCENTER)) ? top - box.top + total : total;
     if (format & DT_CALCRECT) {
-        rect.right = rect.left + maxWidth;
-        rect.bottom = rect.top + total;
+        rect.right = box.left + maxWidth;
+        rect.bottom = box.top + total;
         return result;
     }
-    if (dc == nullptr || empty) return result;
-    RECT clip = ClipOf(*dc);
-    if ((format & DT_NOCLIP) == 0) clip = Intersect(clip, ToSurface(*dc, rect));
+    if (empty) return result;
+    RECT clip = ClipOf(dc);
+    if ((format & DT_NOCLIP) == 0) clip = Intersect(clip, ToSurface(dc, box));
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        int x = rect.left;
+        int x = box.left;
         if (format & DT_RIGHT) {
-            x = rect.right - widths[i];
+            x = box.right - widths[i];
         } else if (format & DT_CENTER) {
-            x = rect.left + (rect.right - rect.left - widths[i]) / 2;
+            x = box.left + (box.right - box.left - widths[i]) / 2;
         }
         int y = top + static_cast<int>(i) * lineHeight;
-        DrawLineOfText(*dc, face, lines[i], Clamp(x) + dc->origin.x, Clamp(y) + dc->origin.y, clip,
+        DrawLineOfText(dc, face, lines[i], Clamp(x) + dc.origin.x, Clamp(y) + dc.origin.y, clip,
                        options);
     }
     return result;
@@ -1058,7 +1060,7 @@ BOOL TextOut(HDC hdc, int x, int y, std::string_view text) {
 int DrawText(HDC hdc, std::string_view text, RECT& rect, UINT format) {
     Dc* dc = FindDc(hdc);
     if (dc == nullptr) return 0;
-    return DrawTextImpl(dc, *Selected(*dc, Kind::Font)->font, text, rect, format);
+    return DrawTextImpl(*dc, *Selected(*dc, Kind::Font)->font, text, rect, format);
 }
 
 BOOL GetTextExtentPoint32(HDC hdc, std::string_view text, SIZE* size) {

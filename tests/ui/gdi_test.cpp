@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <set>
 #include <span>
@@ -594,6 +595,43 @@ TEST_F(GdiDcTest, OriginAndClipPlaceAndLimitEveryDrawing) {
     EXPECT_EQ(SetTextColor(canvas.dc, kRed), CLR_INVALID);
     EXPECT_EQ(DrawText(canvas.dc, "x", box, DT_LEFT), 0);
     canvas.dc = 0;
+}
+
+TEST_F(GdiDcTest, ExtremeCoordinatesAreCutNotOverflowed) {
+    constexpr int kMin = std::numeric_limits<int>::min(), kMax = std::numeric_limits<int>::max();
+    Canvas canvas(20, 10, kWhite, POINT{kMax, kMin}, RECT{kMin, kMin, kMax, kMax});
+    // the origin is cut too: nothing of the logical plane near (0, 0) reaches the surface
+    EXPECT_EQ(FillRect(canvas.dc, RECT{-5, -5, 5, 5}, GetStockObject(BLACK_BRUSH)), 1);
+    EXPECT_EQ(PixelsNot(canvas.surface, kWhite), PixelSet{});
+
+    Canvas plain(20, 10, kWhite, POINT{3, 2}, RECT{kMin, kMin, kMax, kMax});
+    HDC dc = plain.dc;
+    FillRect(dc, RECT{kMin, kMin, kMax, kMax}, GetStockObject(GRAY_BRUSH));
+    EXPECT_EQ(PixelsNot(plain.surface, RGB(128, 128, 128)), PixelSet{});
+    Rectangle(dc, kMin, kMin, kMax, kMax);
+    Rectangle(dc, kMax, kMax, kMin, kMin);
+    MoveToEx(dc, kMin, kMin, nullptr);
+    LineTo(dc, kMax, kMax);
+    LineTo(dc, kMin, kMax);
+    SelectObject(dc, CreatePen(PS_DASHDOTDOT, 1, kRed));
+    LineTo(dc, kMax, kMin);
+    SelectObject(dc, CreatePen(PS_SOLID, 256, kRed));
+    LineTo(dc, kMin, 0);
+    RECT huge{kMin, kMin, kMax, kMax};
+    DrawText(dc, "one two\r\nthree", huge, DT_CENTER | DT_WORDBREAK);
+    DrawText(dc, "one", huge, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    DrawText(dc, "one", huge, DT_RIGHT | DT_BOTTOM | DT_SINGLELINE);
+    DrawText(dc, "one", huge, DT_CALCRECT);
+    TextOut(dc, kMax, kMin, "far");
+    ScrollDC(dc, kMax, kMin, &huge, &huge, &huge);
+    DrawIconEx(dc, kMin, kMax, LoadIconResource("SURFICON"), kMax, kMax);
+    DrawIconEx(dc, -1000, -1000, LoadIconResource("SURFICON"), kMax, kMax);
+    DrawFocusRect(dc, RECT{kMin, kMin, kMax, kMax});
+    RECT edge{kMin, kMin, kMax, kMax};
+    DrawEdge(dc, &edge, EDGE_RAISED, BF_RECT | BF_MIDDLE | BF_ADJUST);
+    InvertRect(dc, RECT{kMin, kMin, kMax, kMax});
+    SetPixel(dc, kMax, kMax, kRed);
+    EXPECT_EQ(GetPixel(dc, kMin, kMin), CLR_INVALID);
 }
 
 // ---- text ----

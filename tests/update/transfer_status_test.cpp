@@ -1,5 +1,7 @@
 #include "update/transfer_status.h"
 
+#include <cstdlib>
+
 #include <gtest/gtest.h>
 
 #include "ui/headless.h"
@@ -92,6 +94,14 @@ TEST_F(TransferStatusTest, BarAtZeroIsBlueInsideItsOutline) {
 
 TEST_F(TransferStatusTest, BarAtThirtySevenEndsItsYellowAtLeftPlusThirtySeven) {
     const Surface& s = BarAt(37);
+    // For a person to look at: VELDANA_SNAPSHOT_DIR=/tmp/shots ctest -R TransferStatus
+    if (const char* dir = std::getenv("VELDANA_SNAPSHOT_DIR")) {
+        SetDlgItemText(TransferStatus().window, kStatusTextId,
+                       "\r\nDownloading VELDA.NOT file\r\n(37% of 1,234,567 bytes)");
+        display.RunUntilIdle();
+        BarAt(37);
+        HeadlessDisplay::WritePng(TransferStatus().window, std::string(dir) + "/getfile.png");
+    }
     const int left = 1, mid = 8;
     for (int x = left + 1; x < left + 37; ++x)
         for (int y = 2; y <= 14; ++y) ASSERT_EQ(s.Pixel(x, y), kYellow) << x << "," << y;
