@@ -1,5 +1,7 @@
 #include "dbbuild/record_file.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -41,8 +43,7 @@ constexpr std::size_t kIMask = 8, kIBucketOff = 10, kIBucketSize = 14, kIKeyOff 
 constexpr std::size_t kRNext = 0, kRHigh = 4, kRFlags = 6, kRCategories = 8, kRPathOffset = 10,
                       kRPathLength = 14, kRLow = 16, kRKeyLength = 14, kRKey = 15;
 // Path block fields.
-constexpr std::size_t kBLength = 0, kBPrevLength = 2, kBOwner = 4, kBCount = 8,
-                      kBPrevOffset = 12;
+constexpr std::size_t kBLength = 0, kBPrevLength = 2, kBOwner = 4, kBCount = 8, kBPrevOffset = 12;
 
 std::uint16_t Get16(std::span<const std::uint8_t> b, std::size_t o) {
     return static_cast<std::uint16_t>(b[o] | (b[o + 1] << 8));
@@ -67,7 +68,9 @@ void Append32(std::vector<std::uint8_t>& v, std::uint32_t x) {
     for (int i = 0; i < 4; ++i) v.push_back(static_cast<std::uint8_t>(x >> (8 * i)));
 }
 
-std::uint64_t RoundUp512(std::uint64_t x) { return (x + 511) & ~std::uint64_t{511}; }
+std::uint64_t RoundUp512(std::uint64_t x) {
+    return (x + 511) & ~std::uint64_t{511};
+}
 
 struct AliasPair {
     std::uint32_t canonical = 0;
@@ -79,11 +82,13 @@ struct TableState {
     std::array<std::uint8_t, kTableDescriptorSize> descriptor{};
     std::uint32_t descriptorOffset = 0;
     std::size_t recordSize = 0;
-    std::uint16_t bucket = 0;         // bucket of the current key
-    std::uint16_t keyHigh = 0;        // high 16 bits of the current key
-    std::uint32_t record = 0;         // current record number
-    std::uint64_t recordOffset = 0;   // its file offset
-    std::uint64_t slotOffset = 0;     // file offset of the current bucket slot
+    std::uint16_t bucket = 0;        // bucket of the current key
+    std::uint16_t keyHigh = 0;       // high 16 bits of the current key
+    std::uint32_t record = 0;        // current record number
+    std::uint64_t recordOffset = 0;  // its file offset
+    std::uint64_t slotOffset = 0;    // file offset of the current bucket slot
+    std::uint32_t first = 0;         // the slot's record number, as the last search read it
+    std::uint32_t firstNext = 0;     // that record's next number
 
     std::uint32_t Field(std::size_t o) const { return Get32(descriptor, o); }
     void SetField(std::size_t o, std::uint32_t v) { Put32(descriptor, o, v); }
@@ -110,8 +115,12 @@ struct RecordFileState {
 
 RecordFileState g_rdb;
 
-TableState& AddressTable() { return g_rdb.tables[0]; }
-TableState& NameTable() { return g_rdb.tables[1]; }
+TableState& AddressTable() {
+    return g_rdb.tables[0];
+}
+TableState& NameTable() {
+    return g_rdb.tables[1];
+}
 
 void TakeTime() {
     g_rdb.now = g_rdb.clock ? g_rdb.clock() : static_cast<std::uint32_t>(std::time(nullptr));
@@ -129,11 +138,19 @@ bool SeekFile(std::uint64_t offset) {
     return true;
 }
 
+// Reads at an absolute offset in one call (pread moves to the offset and reads).
 bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) {
-    if (!SeekFile(offset)) return false;
-    if (!platform::ReadExact(g_rdb.file.get(), out)) {
-        g_rdb.lastError = 1;
-        return false;
+    g_rdb.lastError = 0;
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t n = ::pread(g_rdb.file.get(), out.data() + done, out.size() - done,
+                                  static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            g_rdb.lastError = 1;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
     }
     return true;
 }
@@ -160,8 +177,12 @@ bool WriteU32At(std::uint64_t offset, std::uint32_t value) {
     return WriteAt(offset, b);
 }
 
-bool WriteDescriptor(const TableState& t) { return WriteAt(t.descriptorOffset, t.descriptor); }
-bool WriteHeader() { return WriteAt(0, g_rdb.header); }
+bool WriteDescriptor(const TableState& t) {
+    return WriteAt(t.descriptorOffset, t.descriptor);
+}
+bool WriteHeader() {
+    return WriteAt(0, g_rdb.header);
+}
 
 // ---- Aliases ----
 
@@ -192,6 +213,7 @@ template <typename Match>
 Found FindRecord(TableState& t, Match matches) {
     std::uint32_t first = 0;
     if (!ReadU32At(t.slotOffset, first)) return Found::kError;
+    t.first = first;
     if (first == kEmptyBucket) return Found::kNo;
     const std::uint32_t used = t.Field(kDNextUnused);
     std::span<std::uint8_t> rec(g_rdb.lastRecord.data(), t.recordSize);
@@ -203,6 +225,7 @@ Found FindRecord(TableState& t, Match matches) {
         if (!ReadAt(off, rec)) return Found::kError;
         t.record = r;
         t.recordOffset = off;
+        if (r == first) t.firstNext = Get32(rec, kRNext);
         if (matches(std::span<const std::uint8_t>(rec))) return Found::kYes;
         r = Get32(rec, kRNext);
         if (r == first) return Found::kNo;
@@ -259,11 +282,10 @@ bool StoreBlock(TableState& t, const std::vector<std::uint8_t>& block) {
 }
 
 // Inserts `record` (key, flags and categories filled in, no path data) as a new record of
-// the current bucket, with an optional path block.
+// the current bucket, with an optional path block. The search that found no record read the
+// bucket slot and its first record (t.first, t.firstNext).
 bool InsertRecord(TableState& t, std::span<std::uint8_t> record, std::vector<std::uint8_t>* block) {
-    std::uint32_t first = 0;
-    if (!ReadU32At(t.slotOffset, first)) return false;
-    if (first != kEmptyBucket && first >= t.Field(kDNextUnused)) return false;
+    const std::uint32_t first = t.first;
     if (!TakeSlot(t)) return false;
     if (block) ChainBlock(t, *block, record);
     if (first == kEmptyBucket) {
@@ -272,9 +294,7 @@ bool InsertRecord(TableState& t, std::span<std::uint8_t> record, std::vector<std
     } else {
         // The new record follows the first one in the circle.
         const std::uint64_t firstOffset = t.OffsetOf(first);
-        std::uint32_t firstNext = 0;
-        if (!ReadU32At(firstOffset + kRNext, firstNext)) return false;
-        Put32(record, kRNext, firstNext);
+        Put32(record, kRNext, t.firstNext);
         if (!WriteAt(t.recordOffset, record) || !WriteU32At(firstOffset + kRNext, t.record))
             return false;
     }
@@ -383,8 +403,7 @@ bool BuildAddressIndex(std::uint16_t mask, std::uint64_t& cursor) {
     const std::uint32_t used = t.Field(kDNextUnused);
     std::vector<std::uint8_t> records(std::size_t{used} * kAddressRecordSize);
     std::vector<std::uint8_t> area(t.Field(kDPathUsed));
-    if (!ReadAt(t.Field(kDRecords), records) || !ReadAt(t.Field(kDPathOffset), area))
-        return false;
+    if (!ReadAt(t.Field(kDRecords), records) || !ReadAt(t.Field(kDPathOffset), area)) return false;
 
     IndexEntries entries;
     std::vector<std::uint8_t> paths(kIndexPathReserved, 0);
@@ -418,22 +437,19 @@ bool BuildAddressIndex(std::uint16_t mask, std::uint64_t& cursor) {
 
     // Entries bucket by bucket, each bucket's list in its order (newest first).
     const std::uint32_t count = entries.Count();
-    std::vector<std::uint8_t> buckets;
-    std::vector<std::uint8_t> keys;
-    buckets.reserve(0x40008 + 4 * std::size_t{count});
-    keys.reserve(6 * std::size_t{count});
-    std::vector<std::uint32_t> order;
-    order.reserve(count);
+    constexpr std::size_t kPathOffsets = 0x40008;  // 65538 bucket values come first
+    std::vector<std::uint8_t> buckets(kPathOffsets + 4 * std::size_t{count}, 0);
+    std::vector<std::uint8_t> keys(6 * std::size_t{count});
+    std::uint32_t n = 0;
     for (std::uint32_t b = 0; b < kIndexBucketCount; ++b) {
-        Append32(buckets, static_cast<std::uint32_t>(order.size()));
-        for (std::uint32_t e = entries.heads[b]; e != kNoEntry; e = entries.next[e])
-            order.push_back(e);
+        Put32(buckets, 4 * b, n);
+        for (std::uint32_t e = entries.heads[b]; e != kNoEntry; e = entries.next[e], ++n) {
+            Put32(buckets, kPathOffsets + 4 * std::size_t{n}, entries.pathOffset[e]);
+            Put32(keys, 4 * std::size_t{n}, entries.address[e]);
+            Put16(keys, 4 * std::size_t{count} + 2 * n, entries.categories[e]);
+        }
     }
-    Append32(buckets, count);
-    buckets.resize(0x40008, 0);
-    for (std::uint32_t e : order) Append32(buckets, entries.pathOffset[e]);
-    for (std::uint32_t e : order) Append32(keys, entries.address[e]);
-    for (std::uint32_t e : order) Append16(keys, entries.categories[e]);
+    Put32(buckets, 4 * kIndexBucketCount, count);
     paths.push_back(0);
     paths.push_back(0);
 
@@ -441,8 +457,7 @@ bool BuildAddressIndex(std::uint16_t mask, std::uint64_t& cursor) {
     const std::uint64_t keyOffset = RoundUp512(bucketOffset + buckets.size());
     const std::uint64_t pathOffset = RoundUp512(keyOffset + keys.size());
     cursor = RoundUp512(pathOffset + paths.size());
-    if (!WriteAt(bucketOffset, buckets) || !WriteAt(keyOffset, keys) ||
-        !WriteAt(pathOffset, paths))
+    if (!WriteAt(bucketOffset, buckets) || !WriteAt(keyOffset, keys) || !WriteAt(pathOffset, paths))
         return false;
 
     Put16(d, kIMask, mask);
@@ -513,9 +528,8 @@ bool BuildNameIndex(std::uint16_t mask, std::uint64_t cursor) {
 // ---- Create ----
 
 void FillTableDescriptor(std::span<std::uint8_t> d, std::uint8_t number, std::uint32_t buckets,
-                         std::uint32_t capacity, std::uint32_t recordSize,
-                         std::uint32_t pathOffset, std::uint32_t pathSize, std::uint32_t keyOffset,
-                         std::uint32_t keySize) {
+                         std::uint32_t capacity, std::uint32_t recordSize, std::uint32_t pathOffset,
+                         std::uint32_t pathSize, std::uint32_t keyOffset, std::uint32_t keySize) {
     const std::uint32_t records = buckets + kBucketArrayBytes;
     d[kDKind] = 3;
     d[kDNumber] = number;
@@ -540,7 +554,8 @@ bool Fill(int fd, std::uint64_t from, std::uint64_t to, std::uint8_t value,
     std::fill(buffer.begin(), buffer.end(), value);
     if (!SeekFile(from)) return false;
     for (std::uint64_t at = from; at < to;) {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kFillChunk, to - at));
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kFillChunk, to - at));
         if (!platform::WriteAll(fd, std::span<const std::uint8_t>(buffer.data(), n))) {
             g_rdb.lastError = 1;
             return false;
@@ -690,7 +705,9 @@ std::uint16_t AddressBucket(std::uint32_t address) {
     return static_cast<std::uint16_t>(address % kAddressModulus);
 }
 
-std::uint32_t AddressIndexBucket(std::uint32_t address) { return address % kIndexBucketCount; }
+std::uint32_t AddressIndexBucket(std::uint32_t address) {
+    return address % kIndexBucketCount;
+}
 
 bool AddPathItem(std::vector<std::uint8_t>& block, std::uint16_t categories,
                  std::span<const std::uint8_t> key) {
@@ -888,7 +905,8 @@ bool CheckTables(const FileHeader& h,
         std::uint64_t from, to;
     };
     const Span spans[] = {
-        {h.tableDescriptorOffset, h.tableDescriptorOffset + 2 * std::uint64_t{kTableDescriptorSize}},
+        {h.tableDescriptorOffset,
+         h.tableDescriptorOffset + 2 * std::uint64_t{kTableDescriptorSize}},
         {h.addressIndexDescriptorOffset,
          h.addressIndexDescriptorOffset + std::uint64_t{kAddressIndexDescriptorSize}},
         {h.nameIndexDescriptorOffset,
@@ -1083,8 +1101,12 @@ int RdbBuildIndexes(int indexNumber, std::uint16_t mask) {
     return WriteHeader() ? 1 : 0;
 }
 
-int RdbLastError() { return g_rdb.lastError; }
-bool RdbIsOpen() { return g_rdb.open; }
+int RdbLastError() {
+    return g_rdb.lastError;
+}
+bool RdbIsOpen() {
+    return g_rdb.open;
+}
 
 void ResetRecordFile() {
     g_rdb.file.reset();
@@ -1100,6 +1122,8 @@ void ResetRecordFile() {
     g_rdb.open = false;
 }
 
-void SetRecordFileClock(std::uint32_t (*clock)()) { g_rdb.clock = clock; }
+void SetRecordFileClock(std::uint32_t (*clock)()) {
+    g_rdb.clock = clock;
+}
 
 }  // namespace dbbuild

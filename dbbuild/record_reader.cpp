@@ -39,8 +39,8 @@ std::span<const std::uint8_t> BucketSection(const DatabaseImage& image) {
 
 bool CheckAddressIndex(DatabaseImage& image, std::string& error) {
     const std::uint32_t at = image.layout.header.addressIndexDescriptorOffset;
-    image.addressIndex = DecodeAddressIndexDescriptor(
-        image.bytes.subspan(at).first<kAddressIndexDescriptorSize>());
+    image.addressIndex =
+        DecodeAddressIndexDescriptor(image.bytes.subspan(at).first<kAddressIndexDescriptorSize>());
     const AddressIndexDescriptor& d = image.addressIndex;
     if ((d.kind & 0x3F) != 5 || d.number != 1) {
         error = "address index: wrong descriptor";
@@ -48,7 +48,8 @@ bool CheckAddressIndex(DatabaseImage& image, std::string& error) {
     }
     if (d.bucketSize < kBucketTableBytes || (d.bucketSize - kBucketTableBytes) % 4 != 0 ||
         !Fits(image.bytes, d.bucketOffset, d.bucketSize) ||
-        !Fits(image.bytes, d.keyOffset, d.keySize) || !Fits(image.bytes, d.pathOffset, d.pathSize)) {
+        !Fits(image.bytes, d.keyOffset, d.keySize) ||
+        !Fits(image.bytes, d.pathOffset, d.pathSize)) {
         error = "address index: sections outside the file";
         return false;
     }
@@ -62,14 +63,20 @@ bool CheckAddressIndex(DatabaseImage& image, std::string& error) {
         error = "address index: entry count does not agree";
         return false;
     }
+    // Bucket starts never decrease and end at the entry count (checked above).
+    const std::uint8_t* p = buckets.data();
     std::uint32_t previous = 0;
-    for (std::uint32_t b = 0; b <= kIndexBucketCount; ++b) {
-        const std::uint32_t first = Get32(buckets, 4 * b);
-        if (first < previous || first > count) {
+    for (std::uint32_t b = 0; b < kIndexBucketCount; ++b, p += 4) {
+        const std::uint32_t first = p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t{p[3]} << 24);
+        if (first < previous) {
             error = "address index: bucket starts out of order";
             return false;
         }
         previous = first;
+    }
+    if (previous > count) {
+        error = "address index: bucket starts out of order";
+        return false;
     }
     image.addressEntries = count;
     return true;
@@ -113,7 +120,8 @@ std::string Hex(std::span<const std::uint8_t> bytes) {
 }
 
 bool Printable(std::span<const std::uint8_t> bytes) {
-    return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t c) { return c >= 32 && c < 127; });
+    return std::all_of(bytes.begin(), bytes.end(),
+                       [](std::uint8_t c) { return c >= 32 && c < 127; });
 }
 
 // A key as quoted text, bytes outside printable ASCII as \xHH.
@@ -145,7 +153,7 @@ std::span<const std::uint8_t> AsBytes(std::string_view s) {
 
 // A minimal JSON writer: objects and arrays, with commas placed as values are added.
 class Json {
-public:
+  public:
     explicit Json(std::string& out) : out_(out) {}
     Json& Object(std::string_view key = {}) { return Open(key, '{'); }
     Json& Array(std::string_view key = {}) { return Open(key, '['); }
@@ -173,7 +181,7 @@ public:
     }
     Json& String(std::string_view key, std::string_view text) { return String(key, AsBytes(text)); }
 
-private:
+  private:
     Json& Open(std::string_view key, char open) {
         Key(key);
         out_ += open;
@@ -247,9 +255,9 @@ void InfoText(const DatabaseImage& image, std::string& out) {
     if (image.addressIndexBuilt) {
         const AddressIndexDescriptor& d = image.addressIndex;
         out += Printf("address index: mask 0x%04x, %u entries\n", d.mask, image.addressEntries);
-        out += Printf("  buckets at 0x%08x (%u bytes), keys at 0x%08x (%u), paths at 0x%08x (%u)\n",
-                      d.bucketOffset, d.bucketSize, d.keyOffset, d.keySize, d.pathOffset,
-                      d.pathSize);
+        out +=
+            Printf("  buckets at 0x%08x (%u bytes), keys at 0x%08x (%u), paths at 0x%08x (%u)\n",
+                   d.bucketOffset, d.bucketSize, d.keyOffset, d.keySize, d.pathOffset, d.pathSize);
     } else {
         out += "address index: not built\n";
     }
@@ -437,7 +445,7 @@ bool OpenImage(std::span<const std::uint8_t> bytes, DatabaseImage& image, std::s
 }
 
 bool LoadFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         error = path + ": cannot open";
         return false;

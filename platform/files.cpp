@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -217,6 +218,45 @@ void InjectFileFault(int n) { g_faults = FileFaultState{n > 0 ? n : 0, 0}; }
 void ClearFileFaults() { g_faults = FileFaultState{}; }
 int FileStepCount() { return g_faults.steps; }
 
+namespace {
+
+bool SameIgnoringCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+// The path of an existing file whose name matches `path` when letter case is ignored, one
+// component at a time (site lists keep names in lower case; the file system does not).
+std::string MatchIgnoringCase(const std::filesystem::path& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (FileExists(path.string())) return path.string();
+    fs::path built = path.root_path();
+    for (const auto& part : path.relative_path()) {
+        fs::path exact = built / part;
+        if (fs::exists(exact, ec)) {
+            built = exact;
+            continue;
+        }
+        bool found = false;
+        for (const auto& entry : fs::directory_iterator(built.empty() ? "." : built, ec)) {
+            if (SameIgnoringCase(entry.path().filename().string(), part.string())) {
+                built = built / entry.path().filename();
+                found = true;
+                break;
+            }
+        }
+        if (!found) return {};
+    }
+    return FileExists(built.string()) ? built.string() : std::string();
+}
+
+}  // namespace
+
 std::string SearchFile(const std::string& name) {
     namespace fs = std::filesystem;
     if (name.empty()) return {};
@@ -224,7 +264,10 @@ std::string SearchFile(const std::string& name) {
     auto absolute = [&](const fs::path& p) {
         return fs::absolute(p, ec).lexically_normal().string();
     };
-    if (name.find('/') != std::string::npos) return FileExists(name) ? absolute(name) : "";
+    if (name.find('/') != std::string::npos) {
+        std::string found = MatchIgnoringCase(absolute(name));
+        return found.empty() ? "" : absolute(found);
+    }
 
     std::vector<fs::path> dirs = {fs::current_path(ec), ProgramDirectory(),
                                   WindowsDirectory() + "/SYSTEM", WindowsDirectory()};
@@ -241,6 +284,10 @@ std::string SearchFile(const std::string& name) {
     for (const auto& dir : dirs) {
         fs::path candidate = dir / name;
         if (FileExists(candidate.string())) return absolute(candidate);
+    }
+    for (const auto& dir : dirs) {
+        std::string found = MatchIgnoringCase(absolute(dir / name));
+        if (!found.empty()) return found;
     }
     return {};
 }

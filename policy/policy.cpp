@@ -2,6 +2,7 @@
 
 #include <climits>
 
+#include "policy/database_rebuild.h"
 #include "resources/string_table.h"
 #include "settings/file_catalogue.h"
 #include "settings/settings_store.h"
@@ -69,8 +70,12 @@ std::string DefaultBlockPage() {
     return "http://" + resources::LoadStr(kBlockPageHostString) + "/proxy/restrict.htm";
 }
 
-void PublishPolicy(int publishValues, int /*databasesRebuilt*/, int /*rebuildDnsHash*/) {
-    if (!publishValues) return;
+void PublishPolicy(int publishValues, int databasesRebuilt, int rebuildDnsHash) {
+    if (publishValues) PublishValues();
+    PublishDatabases(databasesRebuilt, rebuildDnsHash);
+}
+
+void PublishValues() {
     FilterPolicy& p = g_policy.policy;
 
     std::string path;

@@ -55,9 +55,10 @@ struct PeriodChoices {
 };
 
 // publishValues = 1: writes every policy value back with its default where it is
-// missing, fills the model, then sets VELDADATA_Changed = "1". The database flags run
-// the database publication, which the database rebuild adds.
+// missing, fills the model, then sets VELDADATA_Changed = "1". Then, when databasesRebuilt
+// or rebuildDnsHash is 1, the database publication (policy/database_rebuild.h).
 void PublishPolicy(int publishValues, int databasesRebuilt, int rebuildDnsHash);
+void PublishValues();
 
 void StoreWorkChoices(const PeriodChoices& choices);
 void StoreLeisureChoices(const PeriodChoices& choices);

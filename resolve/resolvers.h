@@ -7,6 +7,7 @@
 // The first record of a host wins on lookup. A record whose name has no terminator, or a
 // file that ends inside a record, never makes a reader run past it. A host longer than 79
 // characters is resolved but not recorded (a cut name could match another host).
+// A dotted address is its own answer everywhere here: it is never sent to DNS.
 #pragma once
 
 #include <array>

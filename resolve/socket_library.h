@@ -2,6 +2,16 @@
 // (the program directory first, then the Windows SYSTEM directory, then beside the
 // executable) with all 45 entries bound by name. A missing library or entry is a failure
 // that leaves nothing loaded. Every network call of the console goes through this table.
+//
+// The first of the three places that holds a file named WSOCK32.DLL is the one loaded: a
+// file there that does not load, or lacks an entry, is a failure (the search does not go
+// on). Once loaded, the library is handed the window layer as its host (VeldanaSocketHost,
+// when it offers that entry): its blocking calls wait on their sockets and the GUI thread's
+// message queue together, and its default blocking hook dispatches window messages. A quit
+// request that the hook takes out of the queue is posted again when the blocking call
+// returns, so that the program's message loop still sees it.
+//
+// GUI thread only.
 #pragma once
 
 #include <string>
@@ -63,16 +73,39 @@ struct SocketEntryTable {
 struct SocketLibraryState {
     void* SocketLibraryHandle = nullptr;
     SocketEntryTable entries;
+    std::string path;  // the file loaded
+
+    // A release asked for by a window procedure that a blocking call of the library
+    // dispatched: the library is still running that call, so it stays mapped (and the
+    // table stays usable by the code the call returns to) until the next load or unload
+    // made outside a blocking call.
+    struct PendingRelease {
+        void* module;
+        ws::WSAIsBlocking_t isBlocking;
+    };
+    std::vector<PendingRelease> pendingRelease;
+
+    // A quit request taken by the blocking hook, posted again when the call returns.
+    bool quitDeferred = false;
+    int quitCode = 0;
 };
 SocketLibraryState& SocketLibrary();
 // The bound entries; valid while SocketLibraryHandle is set.
 const SocketEntryTable& Sockets();
 
+// 1 with the library loaded and bound (at once when it already is), else 0.
 int LoadSocketLibrary();
+// Releases the library if one is loaded and sets SocketLibraryHandle to 0. Safe to call
+// when nothing is loaded.
 void UnloadSocketLibrary();
+// Binds the 45 entries in table order, stopping at the first name the module lacks: 1 when
+// all were found, else 0 with the table cleared.
 int BindSocketEntries(void* module);
 
 // Where LoadSocketLibrary looks, in order (for tests and messages).
 std::vector<std::string> SocketLibraryCandidates();
+
+// Releases everything and forgets all state, as a fresh process would have it (tests).
+void ResetSocketLibrary();
 
 }  // namespace resolve

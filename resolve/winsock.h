@@ -1,9 +1,75 @@
 // The Windows Sockets 1.1 interface as the console binds it: the types, constants and
 // entry signatures shared by the socket library (resolve/wsock/, built as WSOCK32.DLL)
 // and by the code that loads it. Nothing here depends on the system's socket headers.
+//
+// Several names below are also macros of the system headers (AF_INET, INADDR_ANY,
+// FIONREAD, SOL_SOCKET, SO_*, MSG_*, ...). The header compiles after those headers (it
+// steps around their macros), but a file that writes ws::AF_INET must not include the
+// system's socket headers, or the macro replaces the name. FD_SETSIZE is the exception:
+// the system's FD_SETSIZE comes with almost every standard header, so this header takes it
+// back for good (code of this project waits with poll, never with the system's select).
 #pragma once
 
 #include <cstdint>
+
+#ifndef VELDANA_WINSOCK_EXPORTS
+// Brings the system's FD_SETSIZE in now, so that it is withdrawn below and no later
+// standard header defines it again. (The library's export file cannot see sys/select.h:
+// it defines a select of its own.)
+#include <sys/select.h>
+#endif
+#undef FD_SETSIZE
+
+#pragma push_macro("AF_INET")
+#pragma push_macro("INADDR_ANY")
+#pragma push_macro("INADDR_NONE")
+#pragma push_macro("INADDR_LOOPBACK")
+#pragma push_macro("FIONREAD")
+#pragma push_macro("FIONBIO")
+#pragma push_macro("SIOCATMARK")
+#pragma push_macro("SOL_SOCKET")
+#pragma push_macro("SO_DEBUG")
+#pragma push_macro("SO_ACCEPTCONN")
+#pragma push_macro("SO_REUSEADDR")
+#pragma push_macro("SO_KEEPALIVE")
+#pragma push_macro("SO_DONTROUTE")
+#pragma push_macro("SO_BROADCAST")
+#pragma push_macro("SO_LINGER")
+#pragma push_macro("SO_OOBINLINE")
+#pragma push_macro("SO_SNDBUF")
+#pragma push_macro("SO_RCVBUF")
+#pragma push_macro("SO_ERROR")
+#pragma push_macro("SO_TYPE")
+#pragma push_macro("TCP_NODELAY")
+#pragma push_macro("MSG_OOB")
+#pragma push_macro("MSG_PEEK")
+#pragma push_macro("MSG_DONTROUTE")
+#pragma push_macro("SOMAXCONN")
+#undef AF_INET
+#undef INADDR_ANY
+#undef INADDR_NONE
+#undef INADDR_LOOPBACK
+#undef FIONREAD
+#undef FIONBIO
+#undef SIOCATMARK
+#undef SOL_SOCKET
+#undef SO_DEBUG
+#undef SO_ACCEPTCONN
+#undef SO_REUSEADDR
+#undef SO_KEEPALIVE
+#undef SO_DONTROUTE
+#undef SO_BROADCAST
+#undef SO_LINGER
+#undef SO_OOBINLINE
+#undef SO_SNDBUF
+#undef SO_RCVBUF
+#undef SO_ERROR
+#undef SO_TYPE
+#undef TCP_NODELAY
+#undef MSG_OOB
+#undef MSG_PEEK
+#undef MSG_DONTROUTE
+#undef SOMAXCONN
 
 namespace ws {
 
@@ -22,10 +88,40 @@ constexpr int IPPROTO_TCP = 6;
 constexpr int IPPROTO_UDP = 17;
 constexpr u_long INADDR_ANY = 0;
 constexpr u_long INADDR_NONE = 0xffffffff;
+constexpr u_long INADDR_LOOPBACK = 0x7f000001;  // host order, as on Windows
+constexpr int SOMAXCONN = 5;
 
 // ioctlsocket requests.
 constexpr long FIONREAD = 0x4004667F;
 constexpr long FIONBIO = static_cast<long>(0x8004667EU);
+constexpr long SIOCATMARK = 0x40047307;
+
+// recv/send flags.
+constexpr int MSG_OOB = 0x1;
+constexpr int MSG_PEEK = 0x2;
+constexpr int MSG_DONTROUTE = 0x4;
+
+// Socket options (getsockopt/setsockopt).
+constexpr int SOL_SOCKET = 0xffff;
+constexpr int SO_DEBUG = 0x0001;
+constexpr int SO_ACCEPTCONN = 0x0002;
+constexpr int SO_REUSEADDR = 0x0004;
+constexpr int SO_KEEPALIVE = 0x0008;
+constexpr int SO_DONTROUTE = 0x0010;
+constexpr int SO_BROADCAST = 0x0020;
+constexpr int SO_LINGER = 0x0080;
+constexpr int SO_OOBINLINE = 0x0100;
+constexpr int SO_DONTLINGER = ~SO_LINGER;
+constexpr int SO_SNDBUF = 0x1001;
+constexpr int SO_RCVBUF = 0x1002;
+constexpr int SO_ERROR = 0x1007;
+constexpr int SO_TYPE = 0x1008;
+constexpr int TCP_NODELAY = 0x0001;  // level IPPROTO_TCP
+
+struct linger {
+    u_short l_onoff;
+    u_short l_linger;  // seconds
+};
 
 // Error codes (WSAGetLastError).
 constexpr int WSAEINTR = 10004;
@@ -36,17 +132,33 @@ constexpr int WSAEINVAL = 10022;
 constexpr int WSAEMFILE = 10024;
 constexpr int WSAEWOULDBLOCK = 10035;
 constexpr int WSAEINPROGRESS = 10036;
+constexpr int WSAEALREADY = 10037;
 constexpr int WSAENOTSOCK = 10038;
+constexpr int WSAEDESTADDRREQ = 10039;
 constexpr int WSAEMSGSIZE = 10040;
+constexpr int WSAEPROTOTYPE = 10041;
+constexpr int WSAENOPROTOOPT = 10042;
+constexpr int WSAEPROTONOSUPPORT = 10043;
+constexpr int WSAESOCKTNOSUPPORT = 10044;
+constexpr int WSAEOPNOTSUPP = 10045;
+constexpr int WSAEPFNOSUPPORT = 10046;
 constexpr int WSAEAFNOSUPPORT = 10047;
 constexpr int WSAEADDRINUSE = 10048;
+constexpr int WSAEADDRNOTAVAIL = 10049;
 constexpr int WSAENETDOWN = 10050;
 constexpr int WSAENETUNREACH = 10051;
+constexpr int WSAENETRESET = 10052;
 constexpr int WSAECONNABORTED = 10053;
 constexpr int WSAECONNRESET = 10054;
+constexpr int WSAENOBUFS = 10055;
+constexpr int WSAEISCONN = 10056;
 constexpr int WSAENOTCONN = 10057;
+constexpr int WSAESHUTDOWN = 10058;
 constexpr int WSAETIMEDOUT = 10060;
 constexpr int WSAECONNREFUSED = 10061;
+constexpr int WSAELOOP = 10062;
+constexpr int WSAENAMETOOLONG = 10063;
+constexpr int WSAEHOSTDOWN = 10064;
 constexpr int WSAEHOSTUNREACH = 10065;
 constexpr int WSASYSNOTREADY = 10091;
 constexpr int WSAVERNOTSUPPORTED = 10092;
@@ -77,6 +189,27 @@ struct fd_set {
     u_long fd_count;
     SOCKET fd_array[FD_SETSIZE];
 };
+// The Windows FD_ZERO, FD_SET, FD_CLR and FD_ISSET, under names no system macro takes.
+inline void FdZero(fd_set& set) {
+    set.fd_count = 0;
+}
+inline bool FdIsSet(SOCKET s, const fd_set& set) {
+    for (u_long i = 0; i < set.fd_count && i < static_cast<u_long>(FD_SETSIZE); ++i)
+        if (set.fd_array[i] == s) return true;
+    return false;
+}
+inline void FdSet(SOCKET s, fd_set& set) {  // ignored when present or full
+    if (!FdIsSet(s, set) && set.fd_count < static_cast<u_long>(FD_SETSIZE))
+        set.fd_array[set.fd_count++] = s;
+}
+inline void FdClr(SOCKET s, fd_set& set) {
+    for (u_long i = 0; i < set.fd_count && i < static_cast<u_long>(FD_SETSIZE); ++i) {
+        if (set.fd_array[i] != s) continue;
+        for (u_long j = i + 1; j < set.fd_count; ++j) set.fd_array[j - 1] = set.fd_array[j];
+        --set.fd_count;
+        return;
+    }
+}
 
 struct timeval {
     long tv_sec;
@@ -169,9 +302,13 @@ using WSACancelAsyncRequest_t = int (*)(HANDLE);
 using WSAAsyncSelect_t = int (*)(SOCKET, HWND, unsigned, long);
 
 // How the library reaches the program that loaded it (an extra, optional entry
-// "VeldanaSocketHost"): a blocking call waits through `wait` (the program's message
-// wait, given the socket descriptors to watch) and the default blocking hook dispatches
-// window messages through `pumpOne`. Without it the library waits on its sockets alone.
+// "VeldanaSocketHost", called once after loading; nullptr withdraws the host). Window
+// messages belong to the thread that registered the host: a blocking call made on that
+// thread waits through `wait` (the program's message wait, given the socket descriptors
+// to watch, poll events), and the default blocking hook dispatches one window message at a
+// time through `pumpOne`. `blockingEnded` (may be null) runs when such a blocking call
+// returns. A blocking call on any other thread, or with no host at all, waits on its
+// sockets alone and its default hook dispatches nothing.
 struct pollfd_like {
     int fd;
     short events;
@@ -180,7 +317,34 @@ struct pollfd_like {
 struct SocketHost {
     int (*wait)(pollfd_like* fds, int count, int timeoutMs);  // ready count, 0 on timeout/wake
     int (*pumpOne)();                                         // 1 if a message was dispatched
+    void (*blockingEnded)() = nullptr;
 };
 using VeldanaSocketHost_t = void (*)(const SocketHost*);
 
 }  // namespace ws
+
+#pragma pop_macro("AF_INET")
+#pragma pop_macro("INADDR_ANY")
+#pragma pop_macro("INADDR_NONE")
+#pragma pop_macro("INADDR_LOOPBACK")
+#pragma pop_macro("FIONREAD")
+#pragma pop_macro("FIONBIO")
+#pragma pop_macro("SIOCATMARK")
+#pragma pop_macro("SOL_SOCKET")
+#pragma pop_macro("SO_DEBUG")
+#pragma pop_macro("SO_ACCEPTCONN")
+#pragma pop_macro("SO_REUSEADDR")
+#pragma pop_macro("SO_KEEPALIVE")
+#pragma pop_macro("SO_DONTROUTE")
+#pragma pop_macro("SO_BROADCAST")
+#pragma pop_macro("SO_LINGER")
+#pragma pop_macro("SO_OOBINLINE")
+#pragma pop_macro("SO_SNDBUF")
+#pragma pop_macro("SO_RCVBUF")
+#pragma pop_macro("SO_ERROR")
+#pragma pop_macro("SO_TYPE")
+#pragma pop_macro("TCP_NODELAY")
+#pragma pop_macro("MSG_OOB")
+#pragma pop_macro("MSG_PEEK")
+#pragma pop_macro("MSG_DONTROUTE")
+#pragma pop_macro("SOMAXCONN")

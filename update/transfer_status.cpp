@@ -123,6 +123,34 @@ void CloseTransferStatus(int force) {
         SetDlgItemText(s.window, kStatusTextId, s.texts[static_cast<std::size_t>(s.depth - 1)]);
 }
 
+HWND OpenPrivateProgressWindow(std::string_view text) {
+    const DialogTemplate* tmpl = resources::FindDialogResource("GETFILE");
+    HWND window = tmpl ? CreateDialogIndirect(*tmpl, 0, TransferStatusProc) : 0;
+    if (!window) return 0;
+    ShowWindow(window, SW_SHOW);
+    ShowWindow(GetDlgItem(window, kCancelButtonId), SW_HIDE);
+    SetDlgItemText(window, kStatusTextId, text);
+    return window;
+}
+
+bool OpenSharedProgressWindow(std::string_view text) {
+    if (g_status.window) return false;
+    g_status.window = OpenPrivateProgressWindow(text);
+    return g_status.window != 0;
+}
+
+void SetProgressText(std::string_view text) {
+    if (g_status.window) SetDlgItemText(g_status.window, kStatusTextId, text);
+}
+
+void DestroySharedProgressWindow() {
+    if (!g_status.window) return;
+    DestroyWindow(g_status.window);
+    DeleteDrawingObjects();
+    g_status.window = 0;
+    g_status.depth = 0;
+}
+
 INT_PTR TransferStatusProc(HWND hwnd, UINT message, WPARAM, LPARAM) {
     auto& s = g_status;
     switch (message) {

@@ -53,4 +53,15 @@ void CloseTransferStatus(int force);
 ui::INT_PTR TransferStatusProc(ui::HWND hwnd, ui::UINT message, ui::WPARAM wParam,
                                ui::LPARAM lParam);
 
+// For work that cannot be cancelled (resolving, building databases): a window of the same
+// kind without its Cancel button, outside the level stack.
+// Opens one as the shared window unless a window is open already; true when it opened it.
+bool OpenSharedProgressWindow(std::string_view text);
+// A window of its own, not shared; 0 when it cannot be made.
+ui::HWND OpenPrivateProgressWindow(std::string_view text);
+// Sets the shared window's text when a window is open.
+void SetProgressText(std::string_view text);
+// Destroys the shared window, whoever opened it, and forgets it.
+void DestroySharedProgressWindow();
+
 }  // namespace update

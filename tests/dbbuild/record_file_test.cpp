@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -22,21 +21,25 @@ using namespace dbbuild;
 using Bytes = std::vector<std::uint8_t>;
 
 // The layout of a file made with the build's parameters.
-constexpr std::uint32_t kA = 0x3B0200;            // path data area
-constexpr std::uint32_t kB = 0x7B0200;            // name buckets
+constexpr std::uint32_t kA = 0x3B0200;  // path data area
+constexpr std::uint32_t kB = 0x7B0200;  // name buckets
 constexpr std::uint32_t kNameRecords = 0x9B0200;
 constexpr std::uint32_t kAliases = 0x9C3400;
 constexpr std::uint32_t kEnd = 0xA83400;
 constexpr std::uint32_t kAddressRecords = 0x200200;
 
 Bytes ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    Bytes bytes(static_cast<std::size_t>(in.tellg()));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return bytes;
 }
 
 void WriteAll(const std::string& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 std::uint32_t U32(const Bytes& b, std::size_t o) {
@@ -55,7 +58,9 @@ void Set16(Bytes& b, std::size_t o, std::uint16_t v) {
 Bytes Slice(const Bytes& b, std::size_t from, std::size_t n) {
     return Bytes(b.begin() + from, b.begin() + from + n);
 }
-Bytes Text(std::string_view s) { return Bytes(s.begin(), s.end()); }
+Bytes Text(std::string_view s) {
+    return Bytes(s.begin(), s.end());
+}
 bool AllAre(const Bytes& b, std::size_t from, std::size_t to, std::uint8_t v) {
     return std::all_of(b.begin() + from, b.begin() + to, [v](std::uint8_t c) { return c == v; });
 }
@@ -83,7 +88,7 @@ AddressRecord RecordOf(const Bytes& f, std::uint32_t address) {
 }
 
 class RecordFile : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetRecordFile();
         SetRecordFileClock(&dbtest::FixedClock);
@@ -99,7 +104,7 @@ protected:
     testsupport::TempInstall install_;
 };
 
-TEST_F(RecordFile, NewFileWithTheBuildParametersHasTheDocumentedLayout) {
+TEST_F(RecordFile, NewFileWithTheBuildParametersIsLaidOutByteForByte) {
     CreateBuildFile();
     ASSERT_EQ(RdbClose(), 1);
     const Bytes f = ReadAll(Path());
@@ -111,6 +116,7 @@ TEST_F(RecordFile, NewFileWithTheBuildParametersHasTheDocumentedLayout) {
         std::uint32_t value;
     };
     const std::uint32_t t = dbtest::FixedClock();
+    // clang-format off
     const Field fields[] = {
         // header
         {0, 1, 'V'}, {1, 1, 'D'}, {2, 2, 0x0100}, {4, 2, 0x2000}, {8, 4, t}, {12, 4, t},
@@ -118,11 +124,11 @@ TEST_F(RecordFile, NewFileWithTheBuildParametersHasTheDocumentedLayout) {
         {50, 2, 0}, {52, 2, 1}, {54, 4, 236}, {58, 2, 0}, {60, 2, 1}, {62, 4, 270},
         {74, 2, 0}, {76, 4, kAliases},
         // address table descriptor
-        {80, 1, 3}, {81, 1, 1}, {82, 2, 78}, {84, 4, 0}, {88, 4, 512}, {92, 4, kAddressRecords},
-        {96, 4, 0x18000 * 18}, {100, 4, kAddressRecords}, {104, 4, 0x18000 * 18},
-        {108, 4, 0x18000}, {112, 4, 0}, {116, 4, 0x18000}, {120, 4, 0}, {124, 4, 0},
-        {132, 4, kA}, {136, 4, 0x400000}, {140, 4, 0}, {144, 4, 0x400000}, {150, 2, 18},
-        {154, 2, 0}, {156, 2, 0},
+        {80, 1, 3}, {81, 1, 1}, {82, 2, 78}, {84, 4, 0}, {88, 4, 512},
+        {92, 4, kAddressRecords}, {96, 4, 0x18000 * 18}, {100, 4, kAddressRecords},
+        {104, 4, 0x18000 * 18}, {108, 4, 0x18000}, {112, 4, 0}, {116, 4, 0x18000},
+        {120, 4, 0}, {124, 4, 0}, {132, 4, kA}, {136, 4, 0x400000}, {140, 4, 0},
+        {144, 4, 0x400000}, {150, 2, 18}, {154, 2, 0}, {156, 2, 0},
         // name table descriptor
         {158, 1, 3}, {159, 1, 2}, {160, 2, 78}, {162, 4, 0}, {166, 4, kB},
         {170, 4, kNameRecords}, {174, 4, 78000}, {178, 4, kNameRecords}, {182, 4, 78000},
@@ -131,9 +137,11 @@ TEST_F(RecordFile, NewFileWithTheBuildParametersHasTheDocumentedLayout) {
         // index descriptors
         {236, 1, 5}, {237, 1, 1}, {238, 2, 34}, {270, 1, 5}, {271, 1, 2}, {272, 2, 30},
     };
+    // clang-format on
     Bytes expected(512, 0);
     for (const Field& x : fields)
-        for (int i = 0; i < x.size; ++i) expected[x.offset + i] = static_cast<std::uint8_t>(x.value >> (8 * i));
+        for (int i = 0; i < x.size; ++i)
+            expected[x.offset + i] = static_cast<std::uint8_t>(x.value >> (8 * i));
     for (std::size_t i = 0; i < 512; ++i) {
         if (i == 6 || i == 7) continue;  // the handle number of the last open
         EXPECT_EQ(f[i], expected[i]) << "header block byte " << i;
@@ -203,12 +211,14 @@ TEST_F(RecordFile, PathBlocksChainFromTheNewestBack) {
     const Bytes f = ReadAll(Path());
 
     // First block at 0: its previous offset is its own.
-    EXPECT_EQ(Slice(f, kA, 27), (Bytes{27, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0,  //
-                                       5, 1, 0, 'a', 'b', 6, 4, 0, 'a', 'b', 'c'}));
-    EXPECT_EQ(Slice(f, kA + 27, 20), (Bytes{20, 0, 27, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0,  //
-                                            4, 0x10, 0, 'x'}));
-    EXPECT_EQ(Slice(f, kA + 47, 21), (Bytes{21, 0, 20, 0, 0, 0, 0, 0, 1, 0, 0, 0, 27, 0, 0, 0,  //
-                                            5, 0x20, 0, 'y', 'y'}));
+    EXPECT_EQ(Slice(f, kA, 27), (Bytes{27, 0, 0, 0,   0,   0, 0, 0, 2,   0,   0,  0, 0, 0, 0, 0,  //
+                                       5,  1, 0, 'a', 'b', 6, 4, 0, 'a', 'b', 'c'}));
+    EXPECT_EQ(Slice(f, kA + 27, 20),
+              (Bytes{20, 0,    27, 0,  0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0,  //
+                     4,  0x10, 0,  'x'}));
+    EXPECT_EQ(Slice(f, kA + 47, 21),
+              (Bytes{21, 0,    20, 0,   0,  0, 0, 0, 1, 0, 0, 0, 27, 0, 0, 0,  //
+                     5,  0x20, 0,  'y', 'y'}));
     const AddressRecord r = RecordAt(f, 0);
     EXPECT_EQ(r.pathOffset, 47u);
     EXPECT_EQ(r.pathLength, 21u);
@@ -234,15 +244,30 @@ TEST_F(RecordFile, PutAddressMergesAnExistingRecord) {
     const Case cases[] = {
         {"categories are OR-ed", {{1, 0, nullptr}, {4, 0, nullptr}}, 0, 5, 0},
         {"opposite flag without a block removes",
-         {{1, 0, nullptr}, {0, 0x0102, nullptr}}, 0x0010, 1, 0},
+         {{1, 0, nullptr}, {0, 0x0102, nullptr}},
+         0x0010,
+         1,
+         0},
         {"opposite flag with a block reopens and appends",
-         {{1, 0, nullptr}, {0, 0x0102, nullptr}, {0, 0x0102, &block}}, 0, 1, 20},
+         {{1, 0, nullptr}, {0, 0x0102, nullptr}, {0, 0x0102, &block}},
+         0,
+         1,
+         20},
         {"plain insert without a block covers the path data",
-         {{1, 0, &block}, {2, 0, nullptr}}, 0x0020, 3, 20},
-        {"plain insert takes the flags given", {{1, 0x0100, nullptr}, {2, 0x0080, nullptr}},
-         0x0080, 3, 0},
-        {"plain insert with a block uncovers", {{1, 0, &block}, {2, 0, nullptr}, {4, 0, &block}},
-         0, 7, 20},
+         {{1, 0, &block}, {2, 0, nullptr}},
+         0x0020,
+         3,
+         20},
+        {"plain insert takes the flags given",
+         {{1, 0x0100, nullptr}, {2, 0x0080, nullptr}},
+         0x0080,
+         3,
+         0},
+        {"plain insert with a block uncovers",
+         {{1, 0, &block}, {2, 0, nullptr}, {4, 0, &block}},
+         0,
+         7,
+         20},
         {"new address keeps the opposite flag as given", {{0, 0x0102, nullptr}}, 0x0102, 0, 0},
         {"block without items counts as none", {{1, 0, &noItems}}, 0, 1, 0},
     };
@@ -284,9 +309,11 @@ TEST_F(RecordFile, AliasPairsKeepOneCanonicalAddress) {
     const Case cases[] = {
         {"a new pair", {{C, A}}, {{C, A}}},
         {"the same pair again", {{C, A}, {C, A}}, {{C, A}}},
-        {"a second canonical of an alias becomes an alias of the first", {{C, A}, {X, A}},
+        {"a second canonical of an alias becomes an alias of the first",
+         {{C, A}, {X, A}},
          {{C, A}, {C, X}}},
-        {"a pair whose canonical is an alias is added as given", {{C, A}, {A, X}},
+        {"a pair whose canonical is an alias is added as given",
+         {{C, A}, {A, X}},
          {{C, A}, {A, X}}},
         {"an alias that is a canonical stays first", {{C, A}, {X, C}}, {{C, A}, {C, X}}},
         {"a reversed pair adds nothing", {{C, A}, {A, C}}, {{C, A}}},
@@ -374,14 +401,14 @@ TEST_F(RecordFile, PutNameReportsAnIdenticalRecord) {
 // record order: sentinel (path data at 256), P (at 266), Q (whole site: 1), M (at 286);
 // then the alias copies S of P and T of Q. R (removed), H (0x8000) and Z (categories 0)
 // are left out.
-TEST_F(RecordFile, IndexesOfASampleDatabaseAreLaidOutAsDocumented) {
+TEST_F(RecordFile, IndexesOfASampleDatabaseAreLaidOutByteForByte) {
     ASSERT_TRUE(dbtest::BuildSampleDatabase(Path()));
     const Bytes f = ReadAll(Path());
     EXPECT_EQ(U16(f, 50), 1) << "address index built";
     EXPECT_EQ(U16(f, 58), 1) << "name index built";
     EXPECT_EQ(U16(f, 74), 2) << "alias pairs";
     EXPECT_EQ(Slice(f, kAliases, 16),
-              (Bytes{0x01, 0x02, 0x03, 0x04, 0xF2, 0x01, 0x04, 0x04,    // (P, S)
+              (Bytes{0x01, 0x02, 0x03, 0x04, 0xF2, 0x01, 0x04, 0x04,     // (P, S)
                      0x0A, 0x00, 0x00, 0x01, 0x05, 0x06, 0x07, 0x08}));  // (T, Q)
 
     // Address index descriptor: sections at the end of the table area, each rounded up.
@@ -403,13 +430,16 @@ TEST_F(RecordFile, IndexesOfASampleDatabaseAreLaidOutAsDocumented) {
         std::uint16_t categories;
         std::uint32_t pathOffset;
     };
+    // clang-format off
     const Entry order[] = {{dbtest::kSentinel, 224, 0xFFFF, 256}, {dbtest::kT, 3850, 0x0002, 1},
                            {dbtest::kS, 15918, 0x0015, 266},      {dbtest::kP, 15918, 0x0015, 266},
                            {dbtest::kQ, 32366, 0x0002, 1},        {dbtest::kM, 53456, 0xFFFF, 286}};
+    // Bucket b's first entry: the entries above sit in buckets 224, 3850, 15918 (two),
+    // 32366 and 53456; value 65521 is the entry count, the last 16 values are 0.
     const std::pair<std::uint32_t, std::uint32_t> firsts[] = {
-        {0, 0},      {224, 0},    {225, 1},    {3850, 1},   {3851, 2},   {15918, 2},
-        {15919, 4},  {32366, 4},  {32367, 5},  {53456, 5},  {53457, 6},  {65520, 6},
-        {65521, 6},  {65522, 0},  {65537, 0}};
+        {0, 0}, {224, 0}, {225, 1}, {3850, 1}, {3851, 2}, {15918, 2}, {15919, 4}, {32366, 4},
+        {32367, 5}, {53456, 5}, {53457, 6}, {65520, 6}, {65521, 6}, {65522, 0}, {65537, 0}};
+    // clang-format on
     for (auto [b, first] : firsts) EXPECT_EQ(U32(f, buckets + 4 * b), first) << "bucket " << b;
     for (std::size_t e = 0; e < 6; ++e) {
         EXPECT_EQ(U32(f, buckets + 0x40008 + 4 * e), order[e].pathOffset) << "entry " << e;
@@ -420,12 +450,15 @@ TEST_F(RecordFile, IndexesOfASampleDatabaseAreLaidOutAsDocumented) {
     // Path section: 256 zero bytes, then per entry the longest key length, the items
     // (newest block first), a zero; two zero bytes close it.
     EXPECT_TRUE(AllAre(f, paths, paths + 256, 0));
+    // clang-format off
     const Bytes pathData = {
-        4, 4, 1, 0x00, 0x00, 't', 'e', 's', 't', 0,  // sentinel: "test", bits 0
-        3, 1, 2, 0x10, 0x00, 'x',                                  // P: newest block first
-        2, 2, 0x01, 0x00, 'a', 'b', 3, 2, 0x04, 0x00, 'a', 'b', 'c', 0,
-        2, 2, 2, 0xFF, 0xFF, 'a', 'd', 0,  // M
-        0, 0};
+        4, 4, 1, 0x00, 0x00, 't', 'e', 's', 't', 0,       // sentinel: "test", bits 0 (kind 1)
+        3, 1, 2, 0x10, 0x00, 'x',                         // P: the newest block first,
+           2, 2, 0x01, 0x00, 'a', 'b',                    //    then the first block's items
+           3, 2, 0x04, 0x00, 'a', 'b', 'c', 0,
+        2, 2, 2, 0xFF, 0xFF, 'a', 'd', 0,                 // M
+        0, 0};                                            // end of the section
+    // clang-format on
     EXPECT_EQ(Slice(f, paths + 256, pathSize - 256), pathData);
 
     // Name index: offsets in sorted order, then the pool in record order.
@@ -609,7 +642,8 @@ TEST_F(RecordFile, OpenRefusesDamagedAndForeignFiles) {
         {"two address tables", [](Bytes& b) { b[159] = 1; }},
         {"wrong record size", [](Bytes& b) { Set16(b, 150, 20); }},
         {"capacity beyond the record area", [](Bytes& b) { Set32(b, 108, 17); }},
-        {"capacity beyond the limit", [](Bytes& b) {
+        {"capacity beyond the limit",
+         [](Bytes& b) {
              Set32(b, 108, 100000);
              Set32(b, 96, 1800000);
          }},
@@ -619,7 +653,8 @@ TEST_F(RecordFile, OpenRefusesDamagedAndForeignFiles) {
         {"next slot beyond capacity", [](Bytes& b) { Set32(b, 120, 17); }},
         {"records in use beyond slots used", [](Bytes& b) { Set32(b, 112, 2); }},
         {"next slot offset disagrees", [](Bytes& b) { Set32(b, 100, 0x200200); }},
-        {"free list head beyond slots used", [](Bytes& b) {
+        {"free list head beyond slots used",
+         [](Bytes& b) {
              Set32(b, 124, 1);
              Set32(b, 128, 9);
          }},

@@ -15,7 +15,9 @@ namespace {
 using namespace dbbuild;
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes Text(std::string_view s) { return Bytes(s.begin(), s.end()); }
+Bytes Text(std::string_view s) {
+    return Bytes(s.begin(), s.end());
+}
 Bytes Words(std::initializer_list<std::uint32_t> words) {
     Bytes b;
     for (std::uint32_t w : words)
@@ -28,7 +30,7 @@ void Set32(Bytes& b, std::size_t o, std::uint32_t v) {
 
 // The sample database, built once for the suite.
 class RecordReader : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         install_ = std::make_unique<testsupport::TempInstall>();
         ResetRecordFile();
@@ -92,8 +94,8 @@ TEST_F(RecordReader, FindsAddressesThroughTheirBucket) {
 TEST_F(RecordReader, FindsNamesByBinarySearch) {
     Bytes evil = Text("?com.evil");
     evil[0] = 0xFF;
-    const std::vector<Bytes> sorted = {Text("ab"), Text("abc"), Text("abd"), Text("com.example"),
-                                       Text("z.z.z.z.z"), evil};
+    const std::vector<Bytes> sorted = {Text("ab"),          Text("abc"),       Text("abd"),
+                                       Text("com.example"), Text("z.z.z.z.z"), evil};
     for (std::uint32_t i = 0; i < sorted.size(); ++i) {
         NameEntry e;
         std::string error;
@@ -101,7 +103,8 @@ TEST_F(RecordReader, FindsNamesByBinarySearch) {
         EXPECT_EQ(e.position, i);
         EXPECT_EQ(e.key, sorted[i]);
     }
-    for (const char* absent : {"", "a", "aa", "abcd", "abe", "com", "zz", "hidden", "gone", "nocat"}) {
+    for (const char* absent :
+         {"", "a", "aa", "abcd", "abe", "com", "zz", "hidden", "gone", "nocat"}) {
         NameEntry e;
         std::string error;
         EXPECT_EQ(FindName(image_, Text(absent), e, error), Lookup::kAbsent) << absent;
@@ -164,8 +167,8 @@ TEST_F(RecordReader, DamagedIndexSectionsAreRefused) {
         {"path section past the end", [&](Bytes& b) { Set32(b, 262, kNames); }, false},
         {"wrong name index descriptor", [](Bytes& b) { b[271] = 1; }, false},
         {"name count beyond its section", [](Bytes& b) { b[290] = 30; }, false},
-        {"path offset in the reserved bytes",
-         [](Bytes& b) { Set32(b, kBuckets + 0x40008, 100); }, true},
+        {"path offset in the reserved bytes", [](Bytes& b) { Set32(b, kBuckets + 0x40008, 100); },
+         true},
         {"path item past its section", [](Bytes& b) { b[kPaths + 256 + 1] = 250; }, true},
         {"name offset past the pool", [](Bytes& b) { Set32(b, kNames, 67); }, true},
         {"name key past the pool", [](Bytes& b) { b[kNames + 24 + 59] = 40; }, true},

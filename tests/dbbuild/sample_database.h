@@ -34,7 +34,9 @@ inline std::vector<std::uint8_t> Block(
     return block;
 }
 
-inline std::uint32_t FixedClock() { return 0x5F000000; }
+inline std::uint32_t FixedClock() {
+    return 0x5F000000;
+}
 
 // Creates `path` with the build's parameters and fills it; the indexes are built with
 // mask 0xFFFF unless `build` is false. Returns false when any engine call fails.

@@ -1,7 +1,7 @@
 // veldana-db run as a program on the sample database and on damaged files.
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -17,7 +17,7 @@ struct Result {
 };
 
 class VeldanaDb : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         install_ = std::make_unique<testsupport::TempInstall>();
         dbbuild::ResetRecordFile();
@@ -73,21 +73,21 @@ TEST_F(VeldanaDb, InfoShowsHeaderTablesAndIndexes) {
 TEST_F(VeldanaDb, DumpListsBothIndexesInTheirOrder) {
     Result r = Db("dump " + File());
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(InOrder(r.out, {"address index: 6 entries", "255.255.255.255  categories 0xffff",
-                                "key \"test\"", "10.0.0.1  categories 0x0002",
-                                "242.1.4.4  categories 0x0015", "1.2.3.4  categories 0x0015",
-                                "key \"x\"", "key \"ab\"", "key \"abc\"", "5.6.7.8",
-                                "13.13.13.13", "categories 0xffff  key \"ad\"",
-                                "name index: 6 entries", "\"ab\"", "\"abc\"", "\"abd\"",
-                                "\"com.example\"  flags 0x80  categories 0xfefe", "\"z.z.z.z.z\"",
-                                "\"\\xffcom.evil\"  flags 0x82  categories 0xffff"}))
+    EXPECT_TRUE(InOrder(
+        r.out, {"address index: 6 entries", "255.255.255.255  categories 0xffff", "key \"test\"",
+                "10.0.0.1  categories 0x0002", "242.1.4.4  categories 0x0015",
+                "1.2.3.4  categories 0x0015", "key \"x\"", "key \"ab\"", "key \"abc\"", "5.6.7.8",
+                "13.13.13.13", "categories 0xffff  key \"ad\"", "name index: 6 entries", "\"ab\"",
+                "\"abc\"", "\"abd\"", "\"com.example\"  flags 0x80  categories 0xfefe",
+                "\"z.z.z.z.z\"", "\"\\xffcom.evil\"  flags 0x82  categories 0xffff"}))
         << r.out;
 
     r = Db("--json dump " + File());
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(InOrder(r.out, {"{\"address_index\":{\"built\":true", "\"address\":\"1.2.3.4\"",
-                                "\"items\":[{\"categories\":16,\"kind\":2,\"key\":\"x\",\"hex\":\"78\"}",
-                                "\"name_index\"", "\"key\":\"\\u00ffcom.evil\""}))
+    EXPECT_TRUE(
+        InOrder(r.out, {"{\"address_index\":{\"built\":true", "\"address\":\"1.2.3.4\"",
+                        "\"items\":[{\"categories\":16,\"kind\":2,\"key\":\"x\",\"hex\":\"78\"}",
+                        "\"name_index\"", "\"key\":\"\\u00ffcom.evil\""}))
         << r.out;
 }
 
@@ -124,13 +124,8 @@ TEST_F(VeldanaDb, LookupFindsAddressesPathsAndNames) {
 
 TEST_F(VeldanaDb, DamagedFilesAndUsageErrors) {
     const std::string damaged = install_->file("damaged.BIN");
-    std::string bytes;
-    {
-        std::ifstream in(File(), std::ios::binary);
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    bytes.resize(0x900000);  // cuts into the table area
-    std::ofstream(damaged, std::ios::binary) << bytes;
+    std::filesystem::copy_file(File(), damaged);
+    std::filesystem::resize_file(damaged, 0x900000);  // cuts into the table area
 
     for (const char* command : {"info", "dump", "lookup"}) {
         Result r = Db(std::string(command) + " " + damaged + (command[0] == 'l' ? " 1.2.3.4" : ""));

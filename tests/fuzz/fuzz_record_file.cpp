@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -23,8 +24,10 @@ namespace {
 
 constexpr std::size_t kMaxExpanded = 32u << 20;
 
-std::vector<std::uint8_t> Expand(const std::uint8_t* data, std::size_t size) {
-    std::vector<std::uint8_t> out;
+// Buffers of a few megabytes are kept from one input to the next: allocating them anew
+// for every input would cost more than the work done on them.
+void Expand(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out) {
+    out.clear();
     for (std::size_t i = 0; i < size;) {
         if (data[i] == 0xA5 && i + 5 <= size) {
             const std::size_t n = data[i + 2] | (data[i + 3] << 8) | (data[i + 4] << 16);
@@ -34,14 +37,18 @@ std::vector<std::uint8_t> Expand(const std::uint8_t* data, std::size_t size) {
         } else if (data[i] == 0xA6 && i + 8 <= size) {
             const std::size_t n = data[i + 5] | (data[i + 6] << 8) | (data[i + 7] << 16);
             if (out.size() + 4 * n > kMaxExpanded) break;
-            for (std::size_t k = 0; k < n; ++k) out.insert(out.end(), data + i + 1, data + i + 5);
+            const std::size_t start = out.size();
+            out.resize(start + 4 * n);
+            for (std::size_t k = 0; k < n; ++k) std::memcpy(&out[start + 4 * k], data + i + 1, 4);
             i += 8;
         } else {
-            if (out.size() >= kMaxExpanded) break;
-            out.push_back(data[i++]);
+            std::size_t j = i + 1;
+            while (j < size && data[j] != 0xA5 && data[j] != 0xA6) ++j;
+            if (out.size() + (j - i) > kMaxExpanded) break;
+            out.insert(out.end(), data + i, data + j);
+            i = j;
         }
     }
-    return out;
 }
 
 void Inspect(const std::vector<std::uint8_t>& bytes) {
@@ -69,28 +76,27 @@ int MemoryFile() {
 }
 
 bool Store(int fd, const std::vector<std::uint8_t>& bytes) {
-    if (ftruncate(fd, 0) != 0) return false;
+    if (ftruncate(fd, static_cast<off_t>(bytes.size())) != 0) return false;
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = pwrite(fd, bytes.data() + done, bytes.size() - done,
-                                 static_cast<off_t>(done));
+        const ssize_t n =
+            pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
         if (n <= 0) return false;
         done += static_cast<std::size_t>(n);
     }
     return true;
 }
 
-std::vector<std::uint8_t> Load(int fd) {
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(lseek(fd, 0, SEEK_END)));
+void Load(int fd, std::vector<std::uint8_t>& bytes) {
+    bytes.resize(static_cast<std::size_t>(lseek(fd, 0, SEEK_END)));
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = pread(fd, bytes.data() + done, bytes.size() - done,
-                                static_cast<off_t>(done));
+        const ssize_t n =
+            pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
         if (n <= 0) break;
         done += static_cast<std::size_t>(n);
     }
     bytes.resize(done);
-    return bytes;
 }
 
 void Exercise(const std::vector<std::uint8_t>& bytes) {
@@ -110,7 +116,8 @@ void Exercise(const std::vector<std::uint8_t>& bytes) {
     const bool closed = dbbuild::RdbClose() == 1;
     if (!built || !closed) return;
 
-    const std::vector<std::uint8_t> result = Load(fd);
+    static std::vector<std::uint8_t> result;
+    Load(fd, result);
     dbbuild::DatabaseImage image;
     std::string error, out;
     if (!dbbuild::OpenImage(result, image, error) ||
@@ -121,7 +128,8 @@ void Exercise(const std::vector<std::uint8_t>& bytes) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::vector<std::uint8_t> bytes = Expand(data, size);
+    static std::vector<std::uint8_t> bytes;
+    Expand(data, size, bytes);
     Inspect(bytes);
     Exercise(bytes);
     return 0;

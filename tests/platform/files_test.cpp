@@ -116,6 +116,8 @@ TEST_F(FilesTest, SearchFindsBareNamesInTheInstallationAndKeepsPaths) {
     EXPECT_EQ(SearchFile("INWIN.TXT"), install.windowsDir() + "/INWIN.TXT");
     EXPECT_EQ(SearchFile("sh"), "/usr/bin/sh") << "the PATH is searched last";
     EXPECT_EQ(SearchFile(install.programDir() + "/./INPROG.TXT"), install.file("INPROG.TXT"));
+    EXPECT_EQ(SearchFile("inprog.txt"), install.file("INPROG.TXT")) << "case is ignored";
+    EXPECT_EQ(SearchFile(install.programDir() + "/inProg.TXT"), install.file("INPROG.TXT"));
     EXPECT_EQ(SearchFile("NOWHERE.TXT"), "");
     EXPECT_EQ(SearchFile(""), "");
 }

@@ -1,0 +1,120 @@
+#include "dbbuild/database_build.h"
+
+#include <cstdio>
+
+#include "dbbuild/list_parser.h"
+#include "dbbuild/record_file.h"
+#include "platform/files.h"
+#include "settings/file_catalogue.h"
+#include "settings/settings_store.h"
+#include "ui/message_box.h"
+#include "update/transfer_status.h"
+
+namespace dbbuild {
+namespace {
+
+struct DatabaseKind {
+    int fileId;
+    int listSetting;  // 0: no list
+    const char* standardList;
+    bool approving;
+    int noneLevel;  // format level of a database without a list
+};
+
+constexpr DatabaseKind kDatabases[] = {
+    {settings::kFileVeldaNotBin, settings::kKeyNotListReplacement, "VELDA.NOT", false, 0},
+    {settings::kFileVeldaYesBin, settings::kKeyYesListReplacement, "VELDA.YES", true, 0},
+    {settings::kFileNoneNotBin, 0, nullptr, false, 3},
+    {settings::kFileNoneYesBin, 0, nullptr, true, 1},
+};
+
+constexpr std::uint16_t kSiteBlockBit = 0x1000;
+constexpr std::uint16_t kApprovedListFlags = 0x0002;
+
+std::string WithPath(const char* format, const std::string& path) {
+    std::string text = format;
+    std::size_t at = text.find("%s");
+    return text.substr(0, at) + path + text.substr(at + 2);
+}
+
+// The restoring half of the build: cursor, progress window, engine and list.
+struct BuildScope {
+    BuildScope() { ui::SetWaitCursor(true); }
+    ~BuildScope() {
+        ReleaseCategoryList();
+        update::DestroySharedProgressWindow();
+        ui::SetWaitCursor(false);
+    }
+    BuildScope(const BuildScope&) = delete;
+    BuildScope& operator=(const BuildScope&) = delete;
+};
+
+bool FillDatabase(const DatabaseKind& kind, const std::string& listName, std::uint16_t mask) {
+    PutSentinels();
+    if (kind.listSetting != 0) {
+        if (!LoadCategoryList(listName)) return false;
+        if (!kind.approving) {
+            PutListAddresses(0, false);
+            if (mask & kSiteBlockBit) PutListAddresses(0, true);
+        } else {
+            PutListAddresses(kApprovedListFlags, false);
+        }
+        if (ListFormatLevel() >= 2) PutListAliases();
+    } else {
+        SetListFormatLevel(kind.noneLevel);
+    }
+    PutSiteEntries(kind.approving);
+    PutDomains();
+    return true;
+}
+
+}  // namespace
+
+std::string TemporaryName(const std::string& path) {
+    // The first '.' of the file name, not of the whole path: a '.' in a directory name
+    // must not send the file elsewhere or give two databases one temporary name.
+    std::size_t name = path.find_last_of('/');
+    name = name == std::string::npos ? 0 : name + 1;
+    std::size_t dot = path.find('.', name);
+    return dot == std::string::npos ? path + "TMP" : path.substr(0, dot + 1) + "TMP";
+}
+
+int BuildDatabase(int fileId, std::uint16_t categoryMask) {
+    const DatabaseKind* kind = nullptr;
+    for (const auto& k : kDatabases)
+        if (k.fileId == fileId) kind = &k;
+    if (!kind) return 0;
+
+    BuildScope scope;
+    std::string finalPath = settings::CatalogueFilePath(fileId);
+    if (settings::OpenCatalogueFile(fileId, settings::kModeDelete) == 0) return 0;
+    update::OpenSharedProgressWindow(WithPath("Creating %s database ... \r\nPlease Wait!", finalPath));
+
+    std::string listName;
+    if (kind->listSetting != 0) {
+        listName = settings::ReadTableSetting(kind->listSetting);
+        if (listName.empty()) listName = kind->standardList;
+        settings::SetListName(listName);
+        int date = settings::OpenCatalogueFile(settings::kFileNamedList, settings::kModeDate);
+        char text[16];
+        std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(date));
+        settings::WriteSetting(settings::kKeyCompiledListDate, {}, text);
+    }
+
+    std::string temp = TemporaryName(finalPath);
+    if (!RdbCreate(temp, kBuildPathDataSize, kBuildAddressCapacity, kBuildNameCapacity)) return 0;
+    bool ok = FillDatabase(*kind, listName, categoryMask);
+    if (ok) {
+        update::SetProgressText(WithPath("Building %s database ... \r\nPlease Wait!", finalPath));
+        ok = RdbBuildIndexes(0, categoryMask) == 1;
+    }
+    ok = RdbClose() == 1 && ok;
+    if (ok) {
+        settings::OpenCatalogueFile(fileId, settings::kModeDelete);
+        ok = platform::ReplaceFile(temp, finalPath);
+    }
+    if (!ok) std::remove(temp.c_str());
+    return ok ? 1 : 0;
+}
+
+}  // namespace dbbuild

@@ -1,0 +1,28 @@
+// Compiles one filter database: the category list (for VeldaNOT.BIN and VeldaYES.BIN), the
+// administrator's sites and domains, and the sentinels, written to a temporary file next
+// to the database and renamed into place only when complete.
+//
+//   VeldaNOT.BIN  list named by QTXPCBRF (else VELDA.NOT), restricting, level from the list
+//   VeldaYES.BIN  list named by QTXLCBRF (else VELDA.YES), approving, level from the list
+//   NoneNOT.BIN   no list, restricting, level 3
+//   NoneYES.BIN   no list, approving, level 1
+// A category build writes QTXPCND, the DOS date of the list file used ("%u"; 4294967295
+// when it cannot be opened). The shared progress window shows the work and is closed at
+// the end, whoever opened it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace dbbuild {
+
+// 1 when the database is in place, 0 on failure (also for an identifier that is not one
+// of the four databases). The old database is deleted first; one that cannot be deleted
+// stops the build before anything changes.
+int BuildDatabase(int fileId, std::uint16_t categoryMask);
+
+// The temporary name of a file being built: its path up to and including the first '.' of
+// its file name, followed by "TMP" ("TMP" appended when the name has no '.').
+std::string TemporaryName(const std::string& path);
+
+}  // namespace dbbuild

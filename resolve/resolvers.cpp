@@ -1,0 +1,295 @@
+#include "resolve/resolvers.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "dbbuild/line_reader.h"
+#include "platform/files.h"
+#include "resolve/dns_client.h"
+#include "resolve/socket_library.h"
+#include "resources/string_table.h"
+#include "settings/file_catalogue.h"
+#include "sitelists/site_list.h"
+#include "ui/dialog.h"
+#include "ui/message_box.h"
+#include "update/transfer_status.h"
+
+namespace resolve {
+namespace {
+
+constexpr int kNotRespondingString = 3015;  // "Velda Central is not responding. ..."
+constexpr int kWinsockErrorString = 2004;   // "WINSOCK Error"
+constexpr int kResolvingString = 3109;      // "Please Wait: Resolving %s"
+constexpr std::uint16_t kWinsockVersion = 0x0101;
+constexpr std::size_t kLineLength = 128;    // lines of site files: at most 127 characters
+
+void ShowNotResponding() {
+    ui::MessageBox(0, resources::LoadStr(kNotRespondingString),
+                   resources::LoadStr(kWinsockErrorString), ui::MB_OK);
+}
+
+bool StartSockets() {
+    ws::WSADATA data{};
+    return Sockets().WSAStartup && Sockets().WSAStartup(kWinsockVersion, &data) == 0;
+}
+
+void StopSockets() {
+    if (Sockets().WSACleanup) Sockets().WSACleanup();
+}
+
+std::string ResolvingText(std::string_view site) {
+    std::string format = resources::LoadStr(kResolvingString);
+    std::size_t at = format.find("%s");
+    if (at == std::string::npos) return format;
+    return format.substr(0, at) + std::string(site) + format.substr(at + 2);
+}
+
+bool EnsureDnsServers() {
+    auto& dns = DnsClient();
+    if (dns.DnsServerCount == 0) dns.DnsServerCount = ReloadDnsServers();
+    return dns.DnsServerCount != 0;
+}
+
+// Appends one record for `host` to IPADDR.LST (created when missing).
+void AppendRecord(std::string_view host, const AddressList& list) {
+    if (host.size() >= kRecordNameSize) return;
+    int mode = settings::OpenCatalogueFile(settings::kFileIpAddrList, settings::kModeExists) > 0
+                   ? settings::kModeReadWriteShared
+                   : settings::kModeCreate;
+    platform::FileHandle f(settings::OpenCatalogueFile(settings::kFileIpAddrList, mode));
+    if (!f.valid()) return;
+    std::array<std::uint8_t, kAddressRecordSize> record{};
+    std::copy(host.begin(), host.end(), record.begin());
+    for (int i = 0; i < kAddressWords; ++i)
+        for (int b = 0; b < 4; ++b)
+            record[kRecordNameSize + static_cast<std::size_t>(i) * 4 + static_cast<std::size_t>(b)] =
+                static_cast<std::uint8_t>(list[static_cast<std::size_t>(i)] >> (8 * b));
+    std::int64_t end = platform::FileSize(f.get());
+    if (end < 0 || !platform::SeekTo(f.get(), end)) return;
+    platform::WriteAll(f.get(), record);
+}
+
+bool SameNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// Looks the host up in IPADDR.LST; true with `list` filled at the first match.
+bool FindRecorded(std::string_view host, AddressList& list) {
+    platform::FileHandle f(settings::OpenCatalogueFile(settings::kFileIpAddrList,
+                                                       settings::kModeReadDenyWrite));
+    if (!f.valid()) return false;
+    std::array<std::uint8_t, kAddressRecordSize> record{};
+    while (platform::ReadExact(f.get(), std::span(record).first(kRecordNameSize))) {
+        if (!platform::ReadExact(f.get(), std::span(record).subspan(kRecordNameSize))) return false;
+        const char* name = reinterpret_cast<const char*>(record.data());
+        std::string_view recorded(name, strnlen(name, kRecordNameSize));
+        if (!SameNoCase(recorded, host)) continue;
+        for (int i = 0; i < kAddressWords; ++i) {
+            const std::uint8_t* p = record.data() + kRecordNameSize + static_cast<std::size_t>(i) * 4;
+            list[static_cast<std::size_t>(i)] = static_cast<std::uint32_t>(p[0]) |
+                                                static_cast<std::uint32_t>(p[1]) << 8 |
+                                                static_cast<std::uint32_t>(p[2]) << 16 |
+                                                static_cast<std::uint32_t>(p[3]) << 24;
+        }
+        return true;
+    }
+    return false;
+}
+
+std::uint32_t Octets(const std::array<std::uint8_t, 4>& o) {
+    return static_cast<std::uint32_t>(o[0]) | static_cast<std::uint32_t>(o[1]) << 8 |
+           static_cast<std::uint32_t>(o[2]) << 16 | static_cast<std::uint32_t>(o[3]) << 24;
+}
+
+}  // namespace
+
+int SplitUrl(std::string_view text, std::string& host, std::string& path) {
+    std::size_t start = text.find("://");
+    start = start == std::string_view::npos ? 0 : start + 3;
+    std::size_t end = text.find_first_of("/:", start);
+    host = std::string(text.substr(start, end == std::string_view::npos ? end : end - start));
+    path.clear();
+    if (end != std::string_view::npos) {
+        std::size_t slash = text.find('/', end);
+        if (slash != std::string_view::npos) path = std::string(text.substr(slash + 1));
+    }
+    return 1;
+}
+
+void StripScheme(std::string& text) {
+    if (text.size() < 3) return;
+    std::size_t at = text.find("://");
+    if (at != std::string::npos) text = text.substr(at + 3);
+}
+
+int SystemResolve(std::string_view host, std::uint32_t& address) {
+    std::array<std::uint8_t, 4> octets{};
+    std::string h(host);
+    if (ParseDottedQuad(h, octets)) {
+        address = Octets(octets);
+        return 1;
+    }
+    if (!Sockets().gethostbyname) return 0;
+    ws::hostent* he = Sockets().gethostbyname(h.c_str());
+    if (!he) return 0;
+    address = 0;
+    if (he->h_addr_list && he->h_addr_list[0] && he->h_length == 4) {
+        std::array<std::uint8_t, 4> a{};
+        std::memcpy(a.data(), he->h_addr_list[0], 4);
+        address = Octets(a);
+    }
+    return 1;
+}
+
+int ResolveEntry(std::string_view siteText, std::uint32_t& address) {
+    if (siteText.empty()) return 0;
+    std::string host, path;
+    SplitUrl(siteText, host, path);
+    std::array<std::uint8_t, 4> octets{};
+    if (ParseDottedQuad(host, octets)) {
+        address = Octets(octets);
+        return 1;
+    }
+    if (!SocketLibrary().SocketLibraryHandle && !LoadSocketLibrary()) {
+        ShowNotResponding();
+        return 0;
+    }
+    if (!StartSockets()) {
+        ShowNotResponding();
+        return 0;
+    }
+    ui::HWND window = update::OpenPrivateProgressWindow(ResolvingText(siteText));
+    int result = SystemResolve(host, address);
+    if (!result) address = 0;
+    if (window) ui::DestroyWindow(window);
+    StopSockets();
+    return result;
+}
+
+void ResolveAndRecord(std::string_view siteText, std::uint32_t* address) {
+    std::string host, path;
+    SplitUrl(siteText, host, path);
+    // A dotted address is its own answer: asking DNS for it would find nothing and wipe
+    // the address the entry was given when it was added.
+    std::array<std::uint8_t, 4> octets{};
+    if (ParseDottedQuad(host, octets)) {
+        AddressList list{};
+        list[0] = Octets(octets);
+        AppendRecord(host, list);
+        if (address) *address = list[0];
+        return;
+    }
+    if (!EnsureDnsServers()) {
+        if (address) *address = 0;
+        return;
+    }
+    AddressList list{};
+    int found = ResolveHost(host, list);
+    if (found > 0) {
+        AppendRecord(host, list);
+        if (address) *address = list[0];
+    } else if (address) {
+        *address = 0;
+    }
+}
+
+void ResolveSiteBlock(std::size_t namesOffset, std::size_t addressesOffset, int count,
+                      std::size_t slotSize) {
+    auto image = sitelists::SiteListImage();
+    for (int i = 0; i < count; ++i) {
+        std::size_t slot = namesOffset + static_cast<std::size_t>(i) * slotSize;
+        std::size_t word = addressesOffset + static_cast<std::size_t>(i) * 4;
+        if (slot + slotSize > image.size() || word + 4 > image.size()) return;
+        char* name = reinterpret_cast<char*>(image.data() + slot);
+        std::string text(name, strnlen(name, slotSize - 1));
+        if (text.empty()) return;
+        update::SetProgressText(ResolvingText(text));
+
+        std::string file = text;
+        if (settings::ResolveFilePath(file)) {
+            // The slot names a file: it holds the full path from now on, if it fits.
+            if (file.size() < slotSize) {
+                std::memset(name, 0, slotSize);
+                std::memcpy(name, file.data(), file.size());
+            }
+            int lines = dbbuild::OpenLineFile(file);
+            if (lines == 0) continue;
+            std::string line;
+            while (dbbuild::ReadLine(lines, line, kLineLength) > 0) ResolveAndRecord(line, nullptr);
+            dbbuild::CloseLineFile(lines);
+            std::fill_n(image.begin() + static_cast<std::ptrdiff_t>(word), 4, 0);
+            continue;
+        }
+        std::uint32_t address = 0;
+        ResolveAndRecord(text, &address);
+        for (int b = 0; b < 4; ++b)
+            image[word + static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(address >> (8 * b));
+    }
+}
+
+void ResolveAllSites() {
+    if (!StartSockets()) {
+        ShowNotResponding();
+        return;
+    }
+    bool openedHere = update::OpenSharedProgressWindow("");
+    settings::OpenCatalogueFile(settings::kFileIpAddrList, settings::kModeDelete);
+    using namespace sitelists;
+    const std::pair<std::size_t, std::size_t> blocks[] = {
+        {kApprovedNames1, kApprovedAddresses1},
+        {kApprovedNames2, kApprovedAddresses2},
+        {kRestrictedNames1, kRestrictedAddresses1},
+        {kRestrictedNames2, kRestrictedAddresses2},
+    };
+    for (const auto& [names, addresses] : blocks)
+        ResolveSiteBlock(names, addresses, kSlotsPerBlock, kSlotSize);
+    if (openedHere) update::DestroySharedProgressWindow();
+    StopSockets();
+}
+
+int LookupOrResolve(std::string_view siteText, AddressList& list) {
+    std::string host, path;
+    SplitUrl(siteText, host, path);
+    std::array<std::uint8_t, 4> octets{};
+    if (ParseDottedQuad(host, octets)) {
+        list[0] = Octets(octets);
+        return 1;
+    }
+    if (FindRecorded(host, list)) return 1;
+
+    bool loadedHere = false;
+    if (!SocketLibrary().SocketLibraryHandle) {
+        if (!LoadSocketLibrary()) {
+            ShowNotResponding();
+            return 0;
+        }
+        loadedHere = true;
+    }
+    if (!StartSockets()) {
+        ShowNotResponding();
+        if (loadedHere) UnloadSocketLibrary();
+        return 0;
+    }
+    int result = 0;
+    if (!siteText.empty()) {
+        update::SetProgressText(ResolvingText(siteText));
+        SplitUrl(siteText, host, path);
+        if (EnsureDnsServers() && ResolveHost(host, list) > 0) {
+            AppendRecord(host, list);
+            result = 1;
+        }
+    }
+    StopSockets();
+    if (loadedHere) UnloadSocketLibrary();
+    return result;
+}
+
+}  // namespace resolve

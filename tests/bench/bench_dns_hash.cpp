@@ -1,0 +1,97 @@
+// DNS resolving database figures: a whole build from a raw name list of N names (the table
+// is built on disk, one seek-read-write at a time), and lookups in the finished file the way
+// the filter makes them, from the file and from memory, half of them for absent names.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dbbuild/dns_hash.h"
+#include "dbbuild/dns_hash_reader.h"
+#include "tests/support/temp_install.h"
+
+namespace {
+
+using namespace dbbuild;
+
+std::string HostName(std::size_t i) {
+    return "host" + std::to_string(i) + ".site" + std::to_string(i % 977) + ".example";
+}
+
+// DNSRAW.NOT holding N names.
+void WriteRawList(const testsupport::TempInstall& install, std::size_t n) {
+    std::string raw(4, '\0');
+    for (std::size_t b = 0; b < 4; ++b) raw[b] = static_cast<char>(n >> (8 * b));
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::string name = HostName(i);
+        raw += static_cast<char>(name.size());
+        raw += name;
+        raw += std::string("\x0a\x00\x00\x01", 4);
+    }
+    install.writeFile(install.file("DNSRAW.NOT"), raw);
+}
+
+void BM_BuildFromRawList(benchmark::State& state) {
+    testsupport::TempInstall install;
+    const auto n = static_cast<std::size_t>(state.range(0));
+    WriteRawList(install, n);
+    for (auto _ : state)
+        if (BuildDnsHash(install.file("DNSHASH.TMP")) != 1) state.SkipWithError("build failed");
+    state.counters["names/s"] = benchmark::Counter(static_cast<double>(n),
+                                                   benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_BuildFromRawList)->Arg(10000)->Arg(100000)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+class Lookups : public benchmark::Fixture {
+public:
+    void SetUp(const benchmark::State& state) override {
+        install_ = std::make_unique<testsupport::TempInstall>();
+        n_ = static_cast<std::size_t>(state.range(0));
+        WriteRawList(*install_, n_);
+        const std::string path = install_->file("DNSHASH.DAT");
+        std::string error;
+        ready_ = BuildDnsHash(path) == 1 && OpenDnsHashFile(path, file_, error);
+        bytes_ = install_->readFile(path);
+        ready_ = ready_ &&
+                 OpenDnsHashBytes(std::span(reinterpret_cast<const std::uint8_t*>(bytes_.data()),
+                                            bytes_.size()),
+                                  memory_, error);
+        names_.clear();
+        for (std::size_t i = 0; i < 4096; ++i)
+            names_.push_back(i % 2 ? HostName(i * 7919 % n_) : "absent" + HostName(i));
+    }
+    void TearDown(const benchmark::State&) override {
+        file_ = DnsHashImage{};
+        memory_ = DnsHashImage{};
+        install_.reset();
+    }
+
+protected:
+    void Run(benchmark::State& state, const DnsHashImage& image) {
+        if (!ready_) return state.SkipWithError("setup failed");
+        DnsLookupResult result;
+        std::string error;
+        std::size_t i = 0, found = 0;
+        for (auto _ : state) {
+            LookupDnsName(image, names_[i++ % names_.size()], result, error);
+            found += result.found;
+        }
+        benchmark::DoNotOptimize(found);
+        state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+    }
+
+    std::unique_ptr<testsupport::TempInstall> install_;
+    std::size_t n_ = 0;
+    std::string bytes_;
+    DnsHashImage file_, memory_;
+    std::vector<std::string> names_;
+    bool ready_ = false;
+};
+
+BENCHMARK_DEFINE_F(Lookups, FromFile)(benchmark::State& state) { Run(state, file_); }
+BENCHMARK_REGISTER_F(Lookups, FromFile)->Arg(100000);
+BENCHMARK_DEFINE_F(Lookups, FromMemory)(benchmark::State& state) { Run(state, memory_); }
+BENCHMARK_REGISTER_F(Lookups, FromMemory)->Arg(100000);
+
+}  // namespace

@@ -1,0 +1,259 @@
+#include "tests/support/http_peers.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <thread>
+
+#include "tests/support/temp_install.h"
+
+extern char** environ;
+
+namespace testsupport {
+namespace {
+
+void Pause(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+bool Executable(const std::string& path) {
+    return access(path.c_str(), X_OK) == 0;
+}
+
+// A value for an nginx configuration string: quoted, with quotes and backslashes escaped.
+std::string Quoted(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') out.push_back('\\');
+        out.push_back(c);
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+bool ChildProcess::Start(const std::vector<std::string>& argv, const std::string& outputPath) {
+    Stop();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) return false;
+    pid_ = pid;
+    return true;
+}
+
+bool ChildProcess::Running() {
+    if (pid_ <= 0) return false;
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return false;
+    }
+    return true;
+}
+
+int ChildProcess::Stop() {
+    if (pid_ <= 0) return -1;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    for (int i = 0; i < 200; ++i) {
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        Pause(25);
+    }
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return -1;
+}
+
+int FreeLoopbackPort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return 0;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    ::close(fd);
+    return port;
+}
+
+bool WaitForPort(int port, int timeoutMs) {
+    for (int waited = 0; waited <= timeoutMs; waited += 20) {
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        ::close(fd);
+        if (ok) return true;
+        Pause(20);
+    }
+    return false;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+PeerDir::PeerDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "veldana-peer-XXXXXX").string();
+    if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = tmpl;
+    chmod(path_.c_str(), 0755);
+}
+
+PeerDir::~PeerDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::string PeerDir::WriteFile(const std::string& name, const std::string& content) const {
+    std::string p = path_ + "/" + name;
+    std::ofstream(p, std::ios::binary | std::ios::trunc) << content;
+    chmod(p.c_str(), 0644);
+    return p;
+}
+
+bool UpdateServerPeer::Start(const std::vector<ContractFile>& files,
+                             const std::vector<std::string>& extra) {
+    std::string portFile = dir_.path() + "/port";
+    std::vector<std::string> argv = {BuiltProgram("veldana-update-server"),
+                                     "--listen",
+                                     "127.0.0.1:0",
+                                     "--port-file",
+                                     portFile,
+                                     "--log",
+                                     dir_.path() + "/requests.log"};
+    for (const auto& f : files) {
+        argv.insert(argv.end(), {"--file", f.number + "=" + f.path});
+        if (!f.filename.empty()) argv.insert(argv.end(), {"--name", f.number + "=" + f.filename});
+    }
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    if (!process_.Start(argv, dir_.path() + "/output.txt")) return false;
+    for (int i = 0; i < 400 && process_.Running(); ++i) {
+        port_ = std::atoi(ReadWholeFile(portFile).c_str());
+        if (port_ > 0) return true;
+        Pause(25);
+    }
+    return false;
+}
+
+std::string NginxPeer::Program() {
+    return Executable("/usr/sbin/nginx") ? "/usr/sbin/nginx" : "";
+}
+
+bool NginxPeer::Start(const std::vector<ContractFile>& files) {
+    if (Program().empty()) return false;
+    const std::string& d = dir_.path();
+    std::filesystem::create_directories(d + "/temp");
+    port_ = FreeLoopbackPort();
+    std::string conf;
+    conf += "worker_processes 1;\ndaemon off;\npid " + d + "/nginx.pid;\n";
+    conf += "error_log " + d + "/error.log info;\n";
+    conf += "events { worker_connections 64; }\n";
+    conf += "http {\n";
+    for (const char* t : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
+        conf += std::string("    ") + t + "_temp_path " + d + "/temp/" + t + ";\n";
+    conf +=
+        "    log_format contract '$request|$http_vd_version|$http_vd_source|"
+        "$http_vd_osversion|$http_vd_emailaddr|$http_host|$http_user_agent';\n";
+    conf += "    access_log " + d + "/access.log contract;\n";
+    conf += "    server {\n        listen 127.0.0.1:" + std::to_string(port_) + ";\n";
+    for (const auto& f : files) {
+        conf += "        location = /filedown/" + f.number + " {\n";
+        conf += "            alias " + f.path + ";\n";
+        conf += "            default_type application/octet-stream;\n";
+        conf += "            add_header vd-message " + Quoted(f.message) + ";\n";
+        conf += "            add_header vd-upgrade " + Quoted(f.upgrade) + ";\n";
+        conf += "            add_header vd-filename " + Quoted(f.filename) + ";\n";
+        conf += "            add_header vd-filedate " + Quoted(f.filedate) + ";\n";
+        conf += "        }\n";
+    }
+    conf += "    }\n}\n";
+    dir_.WriteFile("nginx.conf", conf);
+    if (!process_.Start({Program(), "-p", d, "-e", d + "/error.log", "-c", d + "/nginx.conf"},
+                        d + "/output.txt"))
+        return false;
+    return WaitForPort(port_) && process_.Running();
+}
+
+std::string TinyproxyPeer::Program() {
+    return Executable("/usr/bin/tinyproxy") ? "/usr/bin/tinyproxy" : "";
+}
+
+bool TinyproxyPeer::Start() {
+    if (Program().empty()) return false;
+    const std::string& d = dir_.path();
+    port_ = FreeLoopbackPort();
+    std::string conf;
+    conf += "Port " + std::to_string(port_) + "\n";
+    conf += "Listen 127.0.0.1\nTimeout 30\nMaxClients 20\nAllow 127.0.0.1\n";
+    conf += "DisableViaHeader Yes\nLogLevel Info\n";
+    conf += "LogFile \"" + d + "/tinyproxy.log\"\n";
+    dir_.WriteFile("tinyproxy.conf", conf);
+    if (!process_.Start({Program(), "-d", "-c", d + "/tinyproxy.conf"}, d + "/output.txt"))
+        return false;
+    return WaitForPort(port_) && process_.Running();
+}
+
+}  // namespace testsupport
+
+#ifdef VELDANA_HTTP_WITHOUT_RESOLVERS
+// The resolvers library is not built in this tree yet: the tests bring the system resolver
+// the engine calls, with the same rules (a dotted address as it stands, else the socket
+// library's gethostbyname and its first address).
+#include "resolve/resolvers.h"
+#include "resolve/socket_library.h"
+
+namespace resolve {
+int SystemResolve(std::string_view host, std::uint32_t& address) {
+    std::string h(host);
+    in_addr a{};
+    int dots = static_cast<int>(std::count(h.begin(), h.end(), '.'));
+    if (dots == 3 && inet_pton(AF_INET, h.c_str(), &a) == 1) {
+        address = a.s_addr;
+        return 1;
+    }
+    if (!SocketLibrary().SocketLibraryHandle || !Sockets().gethostbyname) return 0;
+    ws::hostent* he = Sockets().gethostbyname(h.c_str());
+    if (!he) return 0;
+    address = 0;
+    if (he->h_addr_list && he->h_addr_list[0] && he->h_length == 4)
+        std::memcpy(&address, he->h_addr_list[0], 4);
+    return 1;
+}
+}  // namespace resolve
+#endif

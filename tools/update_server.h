@@ -1,0 +1,92 @@
+// The core of veldana-update-server: a small HTTP server that serves list files under the
+// update contract, so that an administrator can run a mirror and tests have a real peer.
+//
+// GET /filedown/<number> (or the absolute form GET http://host[:port]/filedown/<number>, as
+// a proxy forwards it) answers with the file configured for that number and the headers
+// vd-message, Content-Length, vd-upgrade, vd-filename, Last-Modified (the file's modification
+// time, RFC 1123) and vd-filedate (its date as YYYYMMDD), then the file's bytes. HEAD gives
+// the same head without the body. Unknown numbers and other paths get 404 without the vendor
+// headers; other methods 405; a malformed request 400; a head over 16 KiB 431. HTTP/1.0
+// requests need no Host header; every connection carries one request and is closed after it.
+// Each request is logged as one line with its request line and the VD-* headers it carried.
+//
+// The request parser takes any bytes; nothing here throws.
+#pragma once
+
+#include <csignal>
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace updateserver {
+
+constexpr std::size_t kMaxHeadSize = 16 * 1024;
+constexpr std::size_t kMaxHeaders = 100;
+
+struct ServedFile {
+    std::string path;  // where the file is read from, at every request
+    std::string name;  // the vd-filename value: the file's base name unless configured
+};
+
+struct ServerConfig {
+    std::string listenHost = "127.0.0.1";
+    int listenPort = 8080;                    // 0: any free port (see portFile)
+    std::map<std::string, ServedFile> files;  // by download number
+    std::string upgrade = "N";                // vd-upgrade
+    std::string message = "OK";               // vd-message
+    std::string logPath;                      // empty: standard error
+    std::string portFile;                     // written with the bound port once listening
+    int idleSeconds = 30;  // a client that sends nothing for this long is dropped
+    int maxConnections = 64;
+};
+
+// Reads options (without the program name): --listen HOST:PORT, --file NUMBER=PATH,
+// --name NUMBER=NAME, --upgrade Y|N, --message TEXT, --log FILE, --port-file FILE,
+// --idle SECONDS, --max-connections N, --config FILE. A config file holds the same options
+// one per line without the leading dashes ("file 43=/srv/VELDA.NOT"); '#' starts a comment.
+// False with `error` set when an option is unknown or a value is unusable.
+bool ParseArguments(const std::vector<std::string>& args, ServerConfig& config, std::string& error);
+bool ParseConfigText(std::string_view text, ServerConfig& config, std::string& error);
+
+struct HttpRequest {
+    std::string method;
+    std::string target;
+    std::string version;
+    std::vector<std::pair<std::string, std::string>> headers;  // in the order received
+};
+
+enum class ParseResult { kIncomplete, kComplete, kBad, kTooLarge };
+// Parses a request head from the bytes received so far. kComplete sets `request` and
+// `headLength` (the bytes up to and including the empty line; CR LF or LF line ends).
+ParseResult ParseRequestHead(std::string_view bytes, HttpRequest& request, std::size_t& headLength);
+
+// The download number named by a request target ("/filedown/43" or
+// "http://host[:port]/filedown/43"): decimal digits only; empty when the target names none.
+std::string DownloadNumber(std::string_view target);
+
+// "Sun, 06 Nov 1994 08:49:37 GMT".
+std::string FormatHttpDate(std::time_t t);
+
+struct Response {
+    int status = 0;
+    std::string head;      // status line and headers, ended by the empty line
+    std::string bodyPath;  // the file to send after the head (empty: none)
+    std::uint64_t bodyLength = 0;
+};
+// The answer to a request; `now` gives the Date header.
+Response BuildResponse(const ServerConfig& config, const HttpRequest& request, std::time_t now);
+
+// One log line (without its newline): time, peer, the request line with unprintable bytes
+// escaped, status, body bytes, and every VD-* header as NAME="value".
+std::string LogLine(std::time_t now, std::string_view peer, const HttpRequest& request, int status,
+                    std::uint64_t bytes);
+
+// Serves until SIGTERM or SIGINT (or `stop` becomes nonzero); 0 after a clean shutdown, 1 when
+// it cannot listen or log. Messages go to standard error.
+int RunServer(const ServerConfig& config, volatile std::sig_atomic_t* stop = nullptr);
+
+}  // namespace updateserver
