@@ -3,6 +3,13 @@
 #include <cstdio>
 
 #include "policy/policy.h"
+#include "resolve/dns_client.h"
+#include "shell/main_window.h"
+#include "sitelists/site_list.h"
+#include "ui/gdi.h"
+#include "ui/messages.h"
+#include "ui/terminal_display.h"
+#include "ui/window.h"
 
 namespace shell {
 
@@ -12,17 +19,44 @@ bool IsQuickRun(const std::string& commandLine) {
 }
 
 int ProgramEntry(const std::string& commandLine) {
-    bool quickRun = IsQuickRun(commandLine);
+    ShellState& shell = Shell();
+    shell.quickRun = IsQuickRun(commandLine);
 
     // The policy values reach the filter first, whatever else start-up does.
     policy::PublishPolicy(1, 0, 0);
 
-    if (!quickRun) {
+    if (!shell.quickRun) {
         std::fprintf(stderr,
-                     "veldana: the policy is published; the console window is not part of "
-                     "this build yet, so the console ends here.\n");
+                     "veldana: the policy is published; the console window has no display in "
+                     "this build yet, so the console ends here (run \"veldana /qr\" for the "
+                     "start-up work).\n");
+        return 1;
     }
-    return 1;
+
+    // Quick run has no window to show: message boxes are asked on the terminal, or
+    // answered with their default button.
+    ui::TerminalDisplay display;
+    shell.defaultIcon = ui::LoadIconResource("SURFICON");
+    shell.upgradeIcon = ui::LoadIconResource("SURFICON3");
+    shell.currentIcon = shell.defaultIcon;
+    sitelists::ResetSiteLists();
+
+    bool failed = !RegisterMainWindowClass();
+    if (!failed) {
+        resolve::LoadDnsServers();
+        sitelists::LoadSiteList();
+        CreateMainWindow();
+        failed = !shell.windowCreated;
+    }
+    if (!failed) {
+        ui::MSG msg;
+        while (ui::GetMessage(msg)) {
+            ui::TranslateMessage(msg);
+            ui::DispatchMessage(msg);
+        }
+    }
+    ui::UnregisterClass("ProxyPClass");
+    return failed ? 0 : 1;
 }
 
 }  // namespace shell

@@ -1,0 +1,207 @@
+#include "shell/main_window.h"
+
+#include <cstdio>
+
+#include "policy/database_rebuild.h"
+#include "policy/policy.h"
+#include "resources/string_table.h"
+#include "settings/file_catalogue.h"
+#include "settings/settings_store.h"
+#include "ui/menu.h"
+#include "ui/window.h"
+#include "update/transfer_status.h"
+
+namespace shell {
+namespace {
+
+using namespace ui;
+
+ShellState g_shell;
+
+constexpr int kTitleString = 2;           // "Veldana - Proxy"
+constexpr int kHeadquartersString = 2311;  // "Head&quarters"
+constexpr int kAutoDownloadString = 1718;
+constexpr int kUpdateListsString = 2314;
+constexpr int kProxySetupString = 8200;
+constexpr int kUninstallString = 2025;  // "&Uninstall %s"
+constexpr int kHelpString = 2315;
+constexpr int kAboutString = 2316;
+
+bool AutoDownloadOn() { return settings::ReadSetting(settings::kKeyAutoDownload, {}, "1").starts_with("1"); }
+
+std::string Format(std::string format, const std::string& value) {
+    std::size_t at = format.find("%s");
+    return at == std::string::npos ? format : format.replace(at, 2, value);
+}
+
+void BuildSystemMenu(HWND hwnd) {
+    HMENU menu = GetSystemMenu(hwnd, FALSE);
+    for (UINT position : {7u, 5u, 4u, 3u, 2u}) DeleteMenu(menu, position, MF_BYPOSITION);
+    ModifyMenu(menu, SC_RESTORE, MF_BYCOMMAND | MF_STRING, SC_RESTORE,
+               resources::LoadStr(kHeadquartersString));
+    AppendMenu(menu, MF_SEPARATOR, 0);
+    AppendMenu(menu, MF_STRING | (AutoDownloadOn() ? MF_CHECKED : MF_UNCHECKED), kCommandAutoDownload,
+               resources::LoadStr(kAutoDownloadString));
+    AppendMenu(menu, MF_STRING, kCommandUpdateLists, resources::LoadStr(kUpdateListsString));
+    AppendMenu(menu, MF_SEPARATOR, 0);
+    AppendMenu(menu, MF_STRING, kCommandProxySetup, resources::LoadStr(kProxySetupString));
+    AppendMenu(menu, MF_SEPARATOR, 0);
+    AppendMenu(menu, MF_STRING, kCommandUninstall,
+               Format(resources::LoadStr(kUninstallString), resources::LoadStr(kTitleString)));
+    AppendMenu(menu, MF_SEPARATOR, 0);
+    AppendMenu(menu, MF_STRING, kCommandHelp, resources::LoadStr(kHelpString));
+    AppendMenu(menu, MF_STRING, kCommandAbout, resources::LoadStr(kAboutString));
+}
+
+void OnCreate(HWND hwnd) {
+    g_shell.windowCreated = true;
+    SetTimer(hwnd, kMainTimerId, kMainTimerPeriodMs);
+    PostMessage(hwnd, WM_TIMER, 0, 0);
+    if (settings::OpenCatalogueFile(settings::kFileUpdateMarker, settings::kModeExists) > 0) {
+        g_shell.currentIcon = g_shell.upgradeIcon;
+        settings::WriteSetting(settings::kKeyUpgradeSeen, {}, "0");
+        InvalidateRect(hwnd, nullptr, TRUE);
+    }
+    // A due automatic download starts here once the list update exists; until then the
+    // databases are checked.
+    policy::CheckDatabasesAtStartup();
+    if (g_shell.quickRun) {
+        KillTimer(hwnd, kMainTimerId);
+        DestroyWindow(hwnd);
+        PostQuitMessage(0);
+    }
+}
+
+void OnTimer() {
+    if (g_shell.timerBusy) return;
+    g_shell.timerBusy = true;
+    policy::Policy().policy.leisureNow = policy::IsLeisureTimeNow();
+    g_shell.timerBusy = false;
+}
+
+void OnCommand(HWND hwnd, UINT command) {
+    switch (command) {
+        case kCommandAutoDownload: {
+            HMENU menu = GetSystemMenu(hwnd, FALSE);
+            if (AutoDownloadOn()) {
+                CheckMenuItem(menu, kCommandAutoDownload, MF_BYCOMMAND | MF_UNCHECKED);
+                settings::WriteSetting(settings::kKeyAutoDownload, {}, "0");
+            } else {
+                CheckMenuItem(menu, kCommandAutoDownload, MF_BYCOMMAND | MF_CHECKED);
+                settings::WriteSetting(settings::kKeyAutoDownload, {}, "1");
+            }
+            return;
+        }
+        case kCommandUninstall:
+            g_shell.uninstallRequest = true;
+            SendMessage(hwnd, WM_CLOSE, 0, 0);
+            return;
+        default:
+            return;
+    }
+}
+
+LRESULT Shutdown(HWND hwnd, WPARAM exitValue) {
+    settings::OpenCatalogueFile(settings::kFileIvdIni, settings::kModeDelete);
+    KillTimer(hwnd, kMainTimerId);
+    DestroyWindow(hwnd);
+    g_shell.mainWindow = 0;
+    PostQuitMessage(static_cast<int>(exitValue));
+    return 0;
+}
+
+void OnProgress(WPARAM remainingPercent, LPARAM size) {
+    if (g_shell.downloadFileName.empty()) return;
+    int done = 100 - static_cast<int>(remainingPercent);
+    auto& status = update::TransferStatus();
+    status.percentage = done;
+    update::ShowTransferStatus(ProgressText(g_shell.downloadFileName, done, static_cast<long>(size)),
+                               status.window == 0 ? 1 : 0, 1, 1, 0);
+}
+
+}  // namespace
+
+ShellState& Shell() { return g_shell; }
+void ResetShell() { g_shell = ShellState{}; }
+
+std::string ProgressText(const std::string& name, int done, long size) {
+    char text[256];
+    if (size >= 1000000) {
+        std::string format = resources::LoadStr(5618);
+        std::snprintf(text, sizeof text, format.c_str(), name.c_str(), done, static_cast<int>(size / 1000000),
+                      static_cast<int>(size / 1000 % 1000), static_cast<int>(size % 1000));
+    } else if (size >= 1000) {
+        std::string format = resources::LoadStr(5617);
+        std::snprintf(text, sizeof text, format.c_str(), name.c_str(), done,
+                      static_cast<int>(size / 1000), static_cast<int>(size % 1000));
+    } else {
+        std::string format = resources::LoadStr(5616);
+        std::snprintf(text, sizeof text, format.c_str(), name.c_str(), done, static_cast<int>(size));
+    }
+    return text;
+}
+
+LRESULT MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE:
+            g_shell.mainWindow = hwnd;
+            OnCreate(hwnd);
+            return 0;
+        case WM_TIMER:
+            OnTimer();
+            return 0;
+        case WM_PAINT: {
+            if (!IsIconic(hwnd)) return DefWindowProc(hwnd, message, wParam, lParam);
+            PAINTSTRUCT ps;
+            HDC hdc = BeginPaint(hwnd, ps);
+            if (g_shell.currentIcon) DrawIcon(hdc, 0, 0, g_shell.currentIcon);
+            EndPaint(hwnd, ps);
+            return 0;
+        }
+        case WM_QUERYOPEN:
+            if (!g_shell.headquartersOpen) PostMessage(hwnd, WM_COMMAND, kCommandOpenHeadquarters, 0);
+            return 0;
+        case WM_SYSCOMMAND:
+            if ((wParam & 0xFFF0) >= 0xF000) return DefWindowProc(hwnd, message, wParam, lParam);
+            OnCommand(hwnd, static_cast<UINT>(wParam));
+            return 0;
+        case WM_COMMAND:
+            OnCommand(hwnd, static_cast<UINT>(wParam));
+            return 0;
+        case WM_TRANSFER_PROGRESS:
+            OnProgress(wParam, lParam);
+            return 0;
+        case WM_CLOSE:
+        case WM_QUIT:
+        case WM_CLOSE_CONSOLE:
+            return Shutdown(hwnd, wParam);
+        case WM_QUERYENDSESSION:
+            return 1;
+        case WM_ENDSESSION:
+            return 0;
+        default:
+            return DefWindowProc(hwnd, message, wParam, lParam);
+    }
+}
+
+BOOL RegisterMainWindowClass() {
+    WNDCLASS wc;
+    wc.className = "ProxyPClass";
+    wc.proc = MainWindowProc;
+    wc.icon = g_shell.defaultIcon;
+    wc.background = GetStockObject(WHITE_BRUSH);
+    return RegisterClass(wc);
+}
+
+HWND CreateMainWindow() {
+    std::string title = resources::LoadStr(kTitleString);
+    HWND hwnd = CreateWindowEx(0, "ProxyPClass", title, WS_OVERLAPPEDWINDOW, 0, 0, 32, 32, 0);
+    if (!IsWindow(hwnd)) return 0;
+    BuildSystemMenu(hwnd);
+    ShowWindow(hwnd, SW_SHOWMINIMIZED);
+    SetWindowText(hwnd, title);
+    UpdateWindow(hwnd);
+    return hwnd;
+}
+
+}  // namespace shell

@@ -1,0 +1,48 @@
+// The console's main window (class ProxyPClass): always minimized, its system menu is the
+// command menu; a one-minute timer keeps the period in force current; it turns the transfer
+// engine's progress messages into progress texts and runs the shutdown.
+#pragma once
+
+#include <string>
+
+#include "ui/types.h"
+
+namespace shell {
+
+constexpr ui::UINT WM_TRANSFER_PROGRESS = 1128;
+constexpr ui::UINT WM_CLOSE_CONSOLE = 1035;  // any local process may send it
+constexpr ui::UINT kCommandOpenHeadquarters = 1510;
+constexpr ui::UINT kCommandAutoDownload = 4011;
+constexpr ui::UINT kCommandUpdateLists = 4000;
+constexpr ui::UINT kCommandProxySetup = 8100;
+constexpr ui::UINT kCommandUninstall = 102;
+constexpr ui::UINT kCommandHelp = 1163;
+constexpr ui::UINT kCommandAbout = 1022;
+constexpr ui::UINT kMainTimerId = 1;
+constexpr ui::UINT kMainTimerPeriodMs = 60000;
+
+struct ShellState {
+    ui::HWND mainWindow = 0;
+    bool quickRun = false;
+    bool windowCreated = false;
+    bool uninstallRequest = false;
+    bool headquartersOpen = false;
+    ui::HWND headquartersWindow = 0;
+    bool timerBusy = false;
+    ui::HICON currentIcon = 0;
+    ui::HICON defaultIcon = 0;
+    ui::HICON upgradeIcon = 0;
+    std::string downloadFileName;  // shown in the progress texts; empty when none
+};
+ShellState& Shell();
+void ResetShell();
+
+// Registers ProxyPClass; FALSE when that fails.
+ui::BOOL RegisterMainWindowClass();
+// Creates the minimized main window with its system menu; 0 on failure.
+ui::HWND CreateMainWindow();
+ui::LRESULT MainWindowProc(ui::HWND hwnd, ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam);
+// The progress text for a progress message: done percent of `size` bytes of `name`.
+std::string ProgressText(const std::string& name, int done, long size);
+
+}  // namespace shell

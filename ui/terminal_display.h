@@ -1,0 +1,30 @@
+// The display of a console that runs without windows (quick run): nobody sees the windows,
+// and a message box never waits for a person who is not there. A box is asked on the
+// controlling terminal when there is one; otherwise it is written to standard error and
+// answered with its default button, so that a scheduled run always ends.
+#pragma once
+
+#include <string>
+
+#include "ui/display.h"
+
+namespace ui {
+
+class TerminalDisplay : public Display {
+public:
+    // Becomes the display in use; the previous one is put back on destruction.
+    // `terminal` is the device to ask on ("" = never ask, always the default).
+    explicit TerminalDisplay(std::string terminal = "/dev/tty");
+    ~TerminalDisplay() override;
+    TerminalDisplay(const TerminalDisplay&) = delete;
+    TerminalDisplay& operator=(const TerminalDisplay&) = delete;
+
+    bool Idle(bool more) override;
+
+private:
+    int Ask(HWND box);
+    Display* previous_ = nullptr;
+    std::string terminal_;
+};
+
+}  // namespace ui
