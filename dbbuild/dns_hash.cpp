@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -22,7 +23,7 @@ namespace {
 
 constexpr std::size_t kFillBufferSize = 32768;
 constexpr int kCreatingString = 3160;  // "Creating DNS resolving database ... \r\nPlease Wait!"
-constexpr std::size_t kSiteLineSize = 128;   // lines of site files: at most 127 characters
+constexpr std::size_t kSiteLineSize = 128;  // lines of site files: at most 127 characters
 constexpr std::uint64_t kMinRawRecord = 6;  // length byte, one name byte, the value
 
 DnsHashState g_dns;
@@ -45,9 +46,18 @@ std::uint32_t Get32(std::span<const std::uint8_t> b, std::size_t o) {
 
 // ---- Low-level calls on the open build's file ----
 
+// Reads take one call each (pread); writes go through the file layer, whose fault injection
+// tests use.
 bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) {
-    return platform::SeekTo(g_dns.file.get(), static_cast<std::int64_t>(offset)) &&
-           platform::ReadExact(g_dns.file.get(), out);
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t n = ::pread(g_dns.file.get(), out.data() + done, out.size() - done,
+                                  static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> data) {
@@ -72,7 +82,7 @@ std::uint64_t RecordOffset(std::uint32_t index) {
 
 // A raw name list read through a buffer; reads never go past the file's end.
 class RawList {
-public:
+  public:
     explicit RawList(int handle) : file_(handle) {}
 
     bool valid() const { return file_.valid(); }
@@ -128,7 +138,7 @@ public:
         }
     }
 
-private:
+  private:
     platform::FileHandle file_;
     std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(65536);
     std::size_t pos_ = 0, end_ = 0;
@@ -245,9 +255,13 @@ std::uint32_t NextPrime(std::uint32_t n) {
 
 // ---- The open build ----
 
-DnsHashState& DnsHash() { return g_dns; }
+DnsHashState& DnsHash() {
+    return g_dns;
+}
 
-void ResetDnsHash() { g_dns = DnsHashState{}; }
+void ResetDnsHash() {
+    g_dns = DnsHashState{};
+}
 
 int DnsHashCreate(const std::string& path, std::uint32_t bucketCount) {
     ResetDnsHash();
@@ -375,9 +389,8 @@ void HashSiteBlock(std::size_t namesOffset, int count, std::size_t slotSize) {
         }
         resolve::StripScheme(text);
         if (text.size() > slotSize - 1) text.resize(slotSize - 1);
-        std::transform(text.begin(), text.end(), text.begin(), [](char c) {
-            return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-        });
+        std::transform(text.begin(), text.end(), text.begin(),
+                       [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
         HashSite(text);
     }
 }
@@ -401,8 +414,8 @@ int BuildDnsHash(const std::string& path) {
     int result = 0;
     if (DnsHashCreate(path, NextPrime(static_cast<std::uint32_t>(total) + kDnsSiteSlots))) {
         using namespace sitelists;
-        for (std::size_t names : {kApprovedNames1, kApprovedNames2, kRestrictedNames1,
-                                  kRestrictedNames2})
+        for (std::size_t names :
+             {kApprovedNames1, kApprovedNames2, kRestrictedNames1, kRestrictedNames2})
             HashSiteBlock(names, kSlotsPerBlock, kSlotSize);
         rawNot.PutAll();
         rawYes.PutAll();

@@ -65,7 +65,7 @@ constexpr std::size_t kDnsMaxName = 63;
 constexpr std::uint32_t kDnsNoRecord = 0xFFFFFFFF;  // an empty bucket
 constexpr std::uint32_t kDnsMinBuckets = 100;
 constexpr std::uint32_t kDnsMaxBuckets = (0xFFFFFFFFu - 1023) / 4;  // the largest B whose R fits
-constexpr std::uint32_t kDnsSiteSlots = 2048;       // four blocks of 512 site entries
+constexpr std::uint32_t kDnsSiteSlots = 2048;  // four blocks of 512 site entries
 constexpr std::uint32_t kDnsMaxRawNames = 1u << 24;
 constexpr std::uint32_t kDnsMaxRecords = 0x7FFFFFFE;
 

@@ -86,9 +86,10 @@ bool CheckHeader(DnsHashImage& image, std::string& error) {
     }
     const std::uint64_t area = DnsRecordAreaOffset(h.bucketCount);
     if (area > image.size) {
-        error = Format("%u buckets need a record area at offset %llu, past the end of the file "
-                       "(%llu bytes)",
-                       h.bucketCount, static_cast<unsigned long long>(area), size);
+        error = Format(
+            "%u buckets need a record area at offset %llu, past the end of the file "
+            "(%llu bytes)",
+            h.bucketCount, static_cast<unsigned long long>(area), size);
         return false;
     }
     if (h.recordOffset != area) {
@@ -109,11 +110,12 @@ bool CheckHeader(DnsHashImage& image, std::string& error) {
     }
     if (h.recordCount != held) {
         error = h.recordCount == 0
-                    ? Format("the header counts 0 records but the file holds %llu: an unfinished "
-                             "build",
-                             static_cast<unsigned long long>(held))
-                    : Format("the header counts %u records but the file holds %llu",
-                             h.recordCount, static_cast<unsigned long long>(held));
+                    ? Format(
+                          "the header counts 0 records but the file holds %llu: an unfinished "
+                          "build",
+                          static_cast<unsigned long long>(held))
+                    : Format("the header counts %u records but the file holds %llu", h.recordCount,
+                             static_cast<unsigned long long>(held));
         return false;
     }
     const std::uint64_t fillerStart = kDnsTableOffset + std::uint64_t{4} * h.bucketCount;
@@ -189,13 +191,12 @@ std::string JsonString(std::string_view text) {
 }
 
 std::string JsonRecord(const DnsHashImage& image, std::uint32_t index, const DnsNameRecord& r) {
-    return Format("{\"index\":%u,\"name\":", index) + JsonString(r.Name()) +
-           ",\"address\":\"" + Dotted(r.value) + "\"" +
+    return Format("{\"index\":%u,\"name\":", index) + JsonString(r.Name()) + ",\"address\":\"" +
+           Dotted(r.value) + "\"" +
            Format(",\"bucket\":%u,\"next\":%u}", r.hash % image.header.bucketCount, r.next);
 }
 
-std::string TextRecordLine(const DnsHashImage& image, std::uint32_t index,
-                           const DnsNameRecord& r) {
+std::string TextRecordLine(const DnsHashImage& image, std::uint32_t index, const DnsNameRecord& r) {
     return Format("%10u %10u %10u  %-15s  ", index, r.hash % image.header.bucketCount, r.next,
                   Dotted(r.value).c_str()) +
            TextName(r.Name()) + "\n";
@@ -251,8 +252,7 @@ bool OpenDnsHashBytes(std::span<const std::uint8_t> bytes, DnsHashImage& image,
 bool HasDnsHashMagic(const std::string& path) {
     platform::FileHandle f(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     std::array<std::uint8_t, 2> magic{};
-    return f.valid() && platform::ReadExact(f.get(), magic) && magic[0] == 0x72 &&
-           magic[1] == 0x74;
+    return f.valid() && platform::ReadExact(f.get(), magic) && magic[0] == 0x72 && magic[1] == 0x74;
 }
 
 bool ReadDnsRecord(const DnsHashImage& image, std::uint32_t index, DnsNameRecord& record,
@@ -278,8 +278,8 @@ bool CheckDnsHash(const DnsHashImage& image, DnsHashSummary& summary, std::strin
         if (!CheckRecord(h, i, r, error)) return false;
         const std::uint32_t hash = DnsNameHash(r.Name());
         if (r.hash != hash) {
-            error = Format("record %u holds hash 0x%08x but its name hashes to 0x%08x", i,
-                           r.hash, hash);
+            error = Format("record %u holds hash 0x%08x but its name hashes to 0x%08x", i, r.hash,
+                           hash);
             return false;
         }
         next[i] = r.next;
@@ -299,11 +299,10 @@ bool CheckDnsHash(const DnsHashImage& image, DnsHashSummary& summary, std::strin
     std::vector<bool> seen(h.recordCount, false);
     std::vector<std::uint8_t> words(kChunkWords * 4);
     for (std::uint32_t first = 0; first < h.bucketCount;) {
-        const auto n = static_cast<std::uint32_t>(
-            std::min<std::uint64_t>(kChunkWords, h.bucketCount - first));
+        const auto n =
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(kChunkWords, h.bucketCount - first));
         auto bytes = std::span(words).first(std::size_t{n} * 4);
-        if (!ReadAt(image, kDnsTableOffset + std::uint64_t{4} * first, bytes, error))
-            return false;
+        if (!ReadAt(image, kDnsTableOffset + std::uint64_t{4} * first, bytes, error)) return false;
         for (std::uint32_t k = 0; k < n; ++k) {
             const std::uint32_t bucket = first + k;
             const std::uint32_t head = Get32(bytes, std::size_t{k} * 4);
@@ -313,9 +312,10 @@ bool CheckDnsHash(const DnsHashImage& image, DnsHashSummary& summary, std::strin
             std::uint32_t length = 0;
             for (std::uint32_t i = head;; i = next[i]) {
                 if (seen[i]) {
-                    error = Format("the ring of bucket %u does not come back to its head (record "
-                                   "%u): it runs into record %u again",
-                                   bucket, head, i);
+                    error = Format(
+                        "the ring of bucket %u does not come back to its head (record "
+                        "%u): it runs into record %u again",
+                        bucket, head, i);
                     return false;
                 }
                 if (bucketOf[i] != bucket) {
@@ -359,9 +359,10 @@ bool LookupDnsName(const DnsHashImage& image, std::string_view name, DnsLookupRe
     if (head == kDnsNoRecord) return true;
     for (std::uint32_t i = head;;) {
         if (result.visited.size() >= h.recordCount) {
-            error = Format("the ring of bucket %u does not come back to its head (record %u) "
-                           "within %u records",
-                           result.bucket, head, h.recordCount);
+            error = Format(
+                "the ring of bucket %u does not come back to its head (record %u) "
+                "within %u records",
+                result.bucket, head, h.recordCount);
             return false;
         }
         DnsNameRecord r;
@@ -385,8 +386,8 @@ bool DnsHashInfoText(const DnsHashImage& image, std::string& out, std::string& e
     out = "DNS resolving database\n";
     out += Format("magic          0x%04x\n", h.magic);
     out += Format("record size    %u\n", h.recordSize);
-    out += Format("bucket table   offset %u, %u buckets, %u used\n", h.tableOffset,
-                  h.bucketCount, s.bucketsUsed);
+    out += Format("bucket table   offset %u, %u buckets, %u used\n", h.tableOffset, h.bucketCount,
+                  s.bucketsUsed);
     out += Format("record area    offset %u\n", h.recordOffset);
     out += Format("records        %u\n", h.recordCount);
     out += Format("name bytes     %u\n", h.nameBytes);
@@ -411,8 +412,8 @@ bool DnsHashInfoJson(const DnsHashImage& image, std::string& out, std::string& e
 bool DnsHashDumpText(const DnsHashImage& image, std::string& out, std::string& error) {
     DnsHashSummary s;
     if (!CheckDnsHash(image, s, error)) return false;
-    std::string text = Format("%10s %10s %10s  %-15s  %s\n", "index", "bucket", "next",
-                              "address", "name");
+    std::string text =
+        Format("%10s %10s %10s  %-15s  %s\n", "index", "bucket", "next", "address", "name");
     if (!ForEachRecord(image, error, [&](std::uint32_t i, const DnsNameRecord& r) {
             text += TextRecordLine(image, i, r);
             return true;

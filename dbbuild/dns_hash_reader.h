@@ -39,8 +39,7 @@ struct DnsHashImage {
 };
 
 bool OpenDnsHashFile(const std::string& path, DnsHashImage& image, std::string& error);
-bool OpenDnsHashBytes(std::span<const std::uint8_t> bytes, DnsHashImage& image,
-                      std::string& error);
+bool OpenDnsHashBytes(std::span<const std::uint8_t> bytes, DnsHashImage& image, std::string& error);
 // True when the file begins with the magic bytes 0x72 0x74 (nothing else is checked).
 bool HasDnsHashMagic(const std::string& path);
 

@@ -2,6 +2,7 @@
 
 #include <climits>
 
+#include "platform/clock.h"
 #include "policy/database_rebuild.h"
 #include "resources/string_table.h"
 #include "settings/file_catalogue.h"
@@ -16,14 +17,6 @@ PolicyState g_policy;
 
 constexpr int kBlockPageHostString = 9000;
 constexpr std::size_t kMinRedirectLength = 8;
-
-std::tm LocalNow() {
-    if (g_policy.localClock) return g_policy.localClock();
-    std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    return tm;
-}
 
 // Reads a value with the key table's default and length and writes the kept text back,
 // so that a missing value becomes its default in the settings.
@@ -122,7 +115,7 @@ void StoreLeisureChoices(const PeriodChoices& choices) {
 }
 
 int IsLeisureTimeNow() {
-    std::tm now = LocalNow();
+    std::tm now = platform::LocalNow();
     const std::string& days = g_policy.policy.days;
     std::size_t today = static_cast<std::size_t>(now.tm_wday);
     if (today < days.size() && days[today] == '0') return 1;

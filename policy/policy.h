@@ -39,10 +39,9 @@ struct FilterPolicy {
     int leisureNow = 0;               // 1 while it is leisure time
 };
 
-// The one policy record and the clock that IsLeisureTimeNow reads.
+// The one policy record.
 struct PolicyState {
     FilterPolicy policy;
-    std::function<std::tm()> localClock;  // empty: the system's local time
 };
 PolicyState& Policy();
 void ResetPolicy();
@@ -63,7 +62,7 @@ void PublishValues();
 void StoreWorkChoices(const PeriodChoices& choices);
 void StoreLeisureChoices(const PeriodChoices& choices);
 
-// 1 for leisure time, 0 for work time, by the local clock.
+// 1 for leisure time, 0 for work time, by the local clock (platform/clock.h).
 int IsLeisureTimeNow();
 
 // The block page used when RedirectedSite holds less than 8 characters.

@@ -101,7 +101,7 @@ int Transmit(ws::SOCKET s, const char* buf, int len, int flags, const sys::Inet4
     if (int e = Enter(s, &sock)) return Fail(e);
     if (len < 0 || (buf == nullptr && len > 0)) return Fail(ws::WSAEFAULT);
     sys::Transfer transfer;
-    if (!ToTransfer(flags & ~ws::MSG_PEEK, &transfer) || (flags & ws::MSG_PEEK))
+    if ((flags & ws::MSG_PEEK) != 0 || !ToTransfer(flags, &transfer))
         return Fail(ws::WSAEOPNOTSUPP);
     // A blocking send returns when every byte is handed to the system (a datagram goes
     // whole or not at all). When the system fails part way, what went is reported as sent
@@ -264,7 +264,7 @@ int IoctlSocket(ws::SOCKET s, long cmd, ws::u_long* argp) {
         SetNonBlocking(sock.fd, *argp != 0);
         return 0;
     }
-    return Fail(ws::WSAEINVAL);
+    return Fail(ws::WSAEINVAL);  // SIOCATMARK among them: out-of-band data is not tracked
 }
 
 int Select(int, ws::fd_set* readfds, ws::fd_set* writefds, ws::fd_set* exceptfds,

@@ -38,13 +38,17 @@ void BM_BuildFromRawList(benchmark::State& state) {
     WriteRawList(install, n);
     for (auto _ : state)
         if (BuildDnsHash(install.file("DNSHASH.TMP")) != 1) state.SkipWithError("build failed");
-    state.counters["names/s"] = benchmark::Counter(static_cast<double>(n),
-                                                   benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["names/s"] =
+        benchmark::Counter(static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate);
 }
-BENCHMARK(BM_BuildFromRawList)->Arg(10000)->Arg(100000)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BuildFromRawList)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 class Lookups : public benchmark::Fixture {
-public:
+  public:
     void SetUp(const benchmark::State& state) override {
         install_ = std::make_unique<testsupport::TempInstall>();
         n_ = static_cast<std::size_t>(state.range(0));
@@ -54,9 +58,9 @@ public:
         ready_ = BuildDnsHash(path) == 1 && OpenDnsHashFile(path, file_, error);
         bytes_ = install_->readFile(path);
         ready_ = ready_ &&
-                 OpenDnsHashBytes(std::span(reinterpret_cast<const std::uint8_t*>(bytes_.data()),
-                                            bytes_.size()),
-                                  memory_, error);
+                 OpenDnsHashBytes(
+                     std::span(reinterpret_cast<const std::uint8_t*>(bytes_.data()), bytes_.size()),
+                     memory_, error);
         names_.clear();
         for (std::size_t i = 0; i < 4096; ++i)
             names_.push_back(i % 2 ? HostName(i * 7919 % n_) : "absent" + HostName(i));
@@ -67,7 +71,7 @@ public:
         install_.reset();
     }
 
-protected:
+  protected:
     void Run(benchmark::State& state, const DnsHashImage& image) {
         if (!ready_) return state.SkipWithError("setup failed");
         DnsLookupResult result;
@@ -89,9 +93,13 @@ protected:
     bool ready_ = false;
 };
 
-BENCHMARK_DEFINE_F(Lookups, FromFile)(benchmark::State& state) { Run(state, file_); }
+BENCHMARK_DEFINE_F(Lookups, FromFile)(benchmark::State& state) {
+    Run(state, file_);
+}
 BENCHMARK_REGISTER_F(Lookups, FromFile)->Arg(100000);
-BENCHMARK_DEFINE_F(Lookups, FromMemory)(benchmark::State& state) { Run(state, memory_); }
+BENCHMARK_DEFINE_F(Lookups, FromMemory)(benchmark::State& state) {
+    Run(state, memory_);
+}
 BENCHMARK_REGISTER_F(Lookups, FromMemory)->Arg(100000);
 
 }  // namespace

@@ -1,10 +1,10 @@
 #include "dbbuild/dns_hash_reader.h"
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "dbbuild/dns_hash.h"
 #include "tests/support/temp_install.h"
@@ -22,14 +22,13 @@ using namespace dbbuild;
 // n198.example also hashes to bucket 39 but is not stored; absent.example hashes to the
 // empty bucket 66.
 class DnsHashReaderTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetDnsHash();
         ASSERT_EQ(DnsHashCreate(Path(), 101), 1);
         const std::pair<std::string, std::uint32_t> records[] = {
-            {"n0.example", 0x0100000A},   {"n18.example", 0x0200000A},
-            {"n163.example", 0x0300000A}, {"a.example", 0x0101A8C0},
-            {"caf\xe9\"q", 0x04030201},
+            {"n0.example", 0x0100000A}, {"n18.example", 0x0200000A}, {"n163.example", 0x0300000A},
+            {"a.example", 0x0101A8C0},  {"caf\xe9\"q", 0x04030201},
         };
         for (auto [name, value] : records) ASSERT_GT(DnsHashPut(name, &value), 0);
         ASSERT_EQ(DnsHashClose(), 1);
@@ -47,8 +46,8 @@ protected:
     bool Open(const std::string& bytes, bool fromFile, DnsHashImage& image, std::string& error) {
         if (!fromFile)
             return OpenDnsHashBytes(
-                std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
-                image, error);
+                std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), image,
+                error);
         install.writeFile(Path(), bytes);
         return OpenDnsHashFile(Path(), image, error);
     }
@@ -117,8 +116,7 @@ TEST_F(DnsHashReaderTest, LookupFollowsTheRingFromItsHead) {
         EXPECT_EQ(out, c.json);
     }
     ASSERT_TRUE(DnsHashLookupText(image, "n18.example", out, error)) << error;
-    EXPECT_NE(out.find("ring     0 -> 1\nfound    record 1: 10.0.0.2\n"), std::string::npos)
-        << out;
+    EXPECT_NE(out.find("ring     0 -> 1\nfound    record 1: 10.0.0.2\n"), std::string::npos) << out;
     EXPECT_FALSE(DnsHashLookupText(image, "", out, error));
 
     // A name longer than 63 bytes is looked up as the builder stored it: cut.
@@ -156,15 +154,13 @@ TEST_F(DnsHashReaderTest, RefusesDamagedAndForeignFiles) {
         {"a record count above the records", [](std::string& b) { Set32(b, 20, 6); },
          "counts 6 records but the file holds 5"},
         {"an unfinished build", [](std::string& b) { Set32(b, 20, 0); }, "unfinished build"},
-        {"filler that is not 0xFF", [](std::string& b) { b[916] = 0; },
-         "behind the bucket table"},
+        {"filler that is not 0xFF", [](std::string& b) { b[916] = 0; }, "behind the bucket table"},
         {"a bucket naming a record outside", [](std::string& b) { Set32(b, 512, 9); },
          "bucket 0 names record 9, outside the 5 records"},
         {"a record linking outside", [](std::string& b) { Set32(b, Record(3), 99); },
          "record 3 links to record 99"},
         {"a name length of 0", [](std::string& b) { b[Record(3) + 12] = 0; }, "name length 0"},
-        {"a name length of 64", [](std::string& b) { b[Record(3) + 12] = 64; },
-         "name length 64"},
+        {"a name length of 64", [](std::string& b) { b[Record(3) + 12] = 64; }, "name length 64"},
         {"a hash that is not the name's", [](std::string& b) { Set32(b, Record(3) + 4, 1); },
          "its name hashes to 0x3648b06f"},
         {"a ring that loops without its head", [](std::string& b) { Set32(b, Record(2), 1); },

@@ -1,13 +1,13 @@
 #include "dbbuild/dns_hash.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "dbbuild/dns_hash_reader.h"
 #include "dbbuild/line_reader.h"
@@ -88,8 +88,8 @@ TEST(DnsHashPrimitives, NameHashTakesBytesAsSigned) {
         {"", 0},
         {"a", 0x61},
         {"ab", (0x61u << 5) + 0x62},
-        {"\x80", 0xFFFFFF80},  // -128
-        {"\xff\x01", 0},       // -1 rotated is -1; + 1 wraps to 0
+        {"\x80", 0xFFFFFF80},      // -128
+        {"\xff\x01", 0},           // -1 rotated is -1; + 1 wraps to 0
         {"abcdefgh", 0x4c742869},  // bits rotate round past the top
         {"example.com", 0xe00bfed1},
     };
@@ -98,8 +98,16 @@ TEST(DnsHashPrimitives, NameHashTakesBytesAsSigned) {
 
 TEST(DnsHashPrimitives, NextPrimeIsTheSmallestPrimeNotBelow) {
     const std::pair<std::uint32_t, std::uint32_t> cases[] = {
-        {0, 2},          {1, 2},          {2, 2},     {3, 3},     {4, 5},
-        {100, 101},      {2048, 2053},    {2053, 2053}, {2054, 2063}, {7048, 7057},
+        {0, 2},
+        {1, 2},
+        {2, 2},
+        {3, 3},
+        {4, 5},
+        {100, 101},
+        {2048, 2053},
+        {2053, 2053},
+        {2054, 2063},
+        {7048, 7057},
         {4294967291u, 4294967291u},  // the largest 32-bit prime
         {4294967292u, 0},            // none left in 32 bits
     };
@@ -107,7 +115,7 @@ TEST(DnsHashPrimitives, NextPrimeIsTheSmallestPrimeNotBelow) {
 }
 
 class DnsHashFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ResetDnsHash(); }
     void TearDown() override {
         platform::ClearFileFaults();
@@ -124,9 +132,9 @@ TEST_F(DnsHashFileTest, CreateWritesTheHeaderAndAnEmptyTable) {
         std::uint32_t buckets;
         std::uint32_t recordArea;  // 0: refused
     } cases[] = {
-        {99, 0},       {100, 1024},  // 512 + 400 raised to 1024
-        {128, 1024},   // 512 + 512 is a multiple of 512 already
-        {2053, 9216},  {kDnsMaxBuckets + 1, 0},
+        {99, 0},      {100, 1024},  // 512 + 400 raised to 1024
+        {128, 1024},                // 512 + 512 is a multiple of 512 already
+        {2053, 9216}, {kDnsMaxBuckets + 1, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.buckets);
@@ -223,8 +231,8 @@ TEST_F(DnsHashFileTest, NamesOfOneBucketFormARingInInsertionOrder) {
         EXPECT_EQ(static_cast<std::size_t>(b[at + 12]), names[i].size());
         EXPECT_EQ(b.substr(at + 13, names[i].size()), names[i]);
     }
-    EXPECT_EQ(At32(b, 16), static_cast<std::uint32_t>(names[0].size() + names[1].size() +
-                                                      names[2].size() + 3));
+    EXPECT_EQ(At32(b, 16),
+              static_cast<std::uint32_t>(names[0].size() + names[1].size() + names[2].size() + 3));
     EXPECT_EQ(At32(b, 20), 3u);
     // Every other bucket is still empty.
     for (std::uint32_t k = 0; k < 101; ++k) {
@@ -234,7 +242,8 @@ TEST_F(DnsHashFileTest, NamesOfOneBucketFormARingInInsertionOrder) {
 }
 
 // A put whose record or link write fails keeps nothing of its name: the next put takes the
-// same index, and the closed file holds whole rings only.
+// same index, and the closed file holds whole rings only, also when the failed put was the
+// last one and left its record behind the others.
 TEST_F(DnsHashFileTest, AFailedPutKeepsNothingOfItsName) {
     const std::vector<std::string> ring = SameBucket(101, 3);
     std::string alone = "alone.example";
@@ -243,11 +252,14 @@ TEST_F(DnsHashFileTest, AFailedPutKeepsNothingOfItsName) {
         const char* what;
         std::string name;  // put after ring[0] and ring[1]
         int failingWrite;  // 1: the record, 2: the link to it
+        bool putAfter;     // another name goes in after the failure
     } cases[] = {
-        {"record into an empty bucket", alone, 1},
-        {"link from an empty bucket", alone, 2},
-        {"record into a ring", ring[2], 1},
-        {"link from the ring's last record", ring[2], 2},
+        {"record into an empty bucket", alone, 1, true},
+        {"link from an empty bucket", alone, 2, true},
+        {"record into a ring", ring[2], 1, true},
+        {"link from the ring's last record", ring[2], 2, true},
+        {"link of the last put", alone, 2, false},
+        {"link into a ring by the last put", ring[2], 2, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -258,11 +270,27 @@ TEST_F(DnsHashFileTest, AFailedPutKeepsNothingOfItsName) {
         platform::InjectFileFault(c.failingWrite);
         EXPECT_EQ(DnsHashPut(c.name, &value), 0);
         platform::ClearFileFaults();
-        EXPECT_EQ(DnsHashPut("later.example", &value), 3);
+        std::vector<Stored> expected = {{ring[0], "7.0.0.0"}, {ring[1], "7.0.0.0"}};
+        if (c.putAfter) {
+            EXPECT_EQ(DnsHashPut("later.example", &value), 3);
+            expected.push_back({"later.example", "7.0.0.0"});
+        }
         ASSERT_EQ(DnsHashClose(), 1);
-        const std::vector<Stored> expected = {
-            {ring[0], "7.0.0.0"}, {ring[1], "7.0.0.0"}, {"later.example", "7.0.0.0"}};
         EXPECT_EQ(StoredRecords(Path()), expected);
+    }
+}
+
+TEST_F(DnsHashFileTest, CloseReportsAHeaderOrFlushThatFailed) {
+    for (int failingStep : {1, 2}) {  // the header write, the flush
+        SCOPED_TRACE(failingStep);
+        ASSERT_EQ(DnsHashCreate(Path(), 101), 1);
+        std::uint32_t value = 7;
+        ASSERT_EQ(DnsHashPut("a.example", &value), 1);
+        platform::InjectFileFault(failingStep);
+        EXPECT_EQ(DnsHashClose(), 0);
+        platform::ClearFileFaults();
+        EXPECT_FALSE(DnsHash().open);  // closed all the same
+        EXPECT_EQ(DnsHashPut("b.example", &value), 0);
     }
 }
 
@@ -270,7 +298,7 @@ TEST_F(DnsHashFileTest, AFailedPutKeepsNothingOfItsName) {
 
 // Records what the progress window's status text shows while it changes.
 class RecordingDisplay : public ui::HeadlessDisplay {
-public:
+  public:
     void WindowChanged(ui::HWND hwnd) override {
         if (ui::GetDlgCtrlID(hwnd) != update::kStatusTextId) return;
         const std::string text = ui::GetWindowText(hwnd);
@@ -285,7 +313,7 @@ public:
 };
 
 class DnsHashBuildTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ui::ResetWindowLayer();
         update::ResetTransferStatus();
@@ -355,36 +383,77 @@ TEST_F(DnsHashBuildTest, RawListsGoInNotFirstUpToTheirCountAndEnd) {
         std::vector<Stored> stored;
         std::uint32_t buckets;
     } cases[] = {
-        {"both lists, DNSRAW.NOT first", Le32(2) + a + b, Le32(1) + c, absent, absent,
+        {"both lists, DNSRAW.NOT first",
+         Le32(2) + a + b,
+         Le32(1) + c,
+         absent,
+         absent,
          {{"a.example", "10.0.0.1"}, {"b.example", "10.0.0.2"}, {"c.example", "10.0.0.3"}},
          2053},
-        {"a length byte 0 ends that list", Le32(3) + a + std::string(1, '\0') + b, Le32(1) + c,
-         absent, absent, {{"a.example", "10.0.0.1"}, {"c.example", "10.0.0.3"}}, 2053},
-        {"the count ends a list", Le32(1) + a + b, absent, absent, absent,
-         {{"a.example", "10.0.0.1"}}, 2053},
-        {"a list shorter than its count keeps what it has", Le32(5) + a + b + c.substr(0, 5),
-         absent, absent, absent, {{"a.example", "10.0.0.1"}, {"b.example", "10.0.0.2"}}, 2053},
-        {"a value cut short drops its record", Le32(2) + a + b.substr(0, b.size() - 2), absent,
-         absent, absent, {{"a.example", "10.0.0.1"}}, 2053},
-        {"a count that cannot be read skips the list", std::string("\x02\x00", 2), Le32(1) + c,
-         absent, absent, {{"c.example", "10.0.0.3"}}, 2053},
-        {"a huge count is sized by what the file can hold", Le32(0xFFFFFFFF) + a + b, absent,
-         absent, absent, {{"a.example", "10.0.0.1"}, {"b.example", "10.0.0.2"}}, 2053},
-        {"the counts size the table", Le32(3000) + many, absent, absent, absent, manyStored,
-         5051},
+        {"a length byte 0 ends that list",
+         Le32(3) + a + std::string(1, '\0') + b,
+         Le32(1) + c,
+         absent,
+         absent,
+         {{"a.example", "10.0.0.1"}, {"c.example", "10.0.0.3"}},
+         2053},
+        {"the count ends a list",
+         Le32(1) + a + b,
+         absent,
+         absent,
+         absent,
+         {{"a.example", "10.0.0.1"}},
+         2053},
+        {"a list shorter than its count keeps what it has",
+         Le32(5) + a + b + c.substr(0, 5),
+         absent,
+         absent,
+         absent,
+         {{"a.example", "10.0.0.1"}, {"b.example", "10.0.0.2"}},
+         2053},
+        {"a value cut short drops its record",
+         Le32(2) + a + b.substr(0, b.size() - 2),
+         absent,
+         absent,
+         absent,
+         {{"a.example", "10.0.0.1"}},
+         2053},
+        {"a count that cannot be read skips the list",
+         std::string("\x02\x00", 2),
+         Le32(1) + c,
+         absent,
+         absent,
+         {{"c.example", "10.0.0.3"}},
+         2053},
+        {"a huge count is sized by what the file can hold",
+         Le32(0xFFFFFFFF) + a + b,
+         absent,
+         absent,
+         absent,
+         {{"a.example", "10.0.0.1"}, {"b.example", "10.0.0.2"}},
+         2053},
+        {"the counts size the table", Le32(3000) + many, absent, absent, absent, manyStored, 5051},
         {"names are cut to 63 bytes and the first value stays",
          Le32(2) + Raw(std::string(70, 'x'), "1.1.1.1") + Raw(std::string(63, 'x'), "2.2.2.2"),
-         absent, absent, absent, {{std::string(63, 'x'), "1.1.1.1"}}, 2053},
-        {"the IPDNSRAW lists are not read", Le32(1) + a, absent, Le32(1) + b, Le32(1) + c,
-         {{"a.example", "10.0.0.1"}}, 2053},
+         absent,
+         absent,
+         absent,
+         {{std::string(63, 'x'), "1.1.1.1"}},
+         2053},
+        {"the IPDNSRAW lists are not read",
+         Le32(1) + a,
+         absent,
+         Le32(1) + b,
+         Le32(1) + c,
+         {{"a.example", "10.0.0.1"}},
+         2053},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const std::pair<const char*, const std::string*> files[] = {
-            {"DNSRAW.NOT", &c.rawNot},
-            {"DNSRAW.YES", &c.rawYes},
-            {"IPDNSRAW.NOT", &c.ipRawNot},
-            {"IPDNSRAW.YES", &c.ipRawYes}};
+        const std::pair<const char*, const std::string*> files[] = {{"DNSRAW.NOT", &c.rawNot},
+                                                                    {"DNSRAW.YES", &c.rawYes},
+                                                                    {"IPDNSRAW.NOT", &c.ipRawNot},
+                                                                    {"IPDNSRAW.YES", &c.ipRawYes}};
         for (const auto& [name, content] : files) {
             std::filesystem::remove(install.file(name));
             if (!content->empty()) Write(name, *content);
@@ -432,10 +501,9 @@ TEST_F(DnsHashBuildTest, SitesGiveOneRecordPerHostWithItsFirstAddress) {
 
     ASSERT_EQ(BuildDnsHash(Path()), 1);
     const std::vector<Stored> expected = {
-        {"example.com", "10.0.0.1"},   {"multi.example", "10.1.0.1"},
-        {"path.example", "10.2.0.1"},  {"caps.example", "10.3.0.1"},
-        {"second.example", "10.5.0.1"}, {"Upper.Example", "10.6.0.1"},
-        {"line.example", "10.6.0.2"},  {"last.example", "10.7.0.1"},
+        {"example.com", "10.0.0.1"},  {"multi.example", "10.1.0.1"},  {"path.example", "10.2.0.1"},
+        {"caps.example", "10.3.0.1"}, {"second.example", "10.5.0.1"}, {"Upper.Example", "10.6.0.1"},
+        {"line.example", "10.6.0.2"}, {"last.example", "10.7.0.1"},
     };
     EXPECT_EQ(StoredRecords(Path()), expected);
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <ostream>
 #include <map>
 #include <optional>
 #include <string>
@@ -140,6 +141,9 @@ struct ListCase {
     int level;
     bool approved;
 };
+void PrintTo(const ListCase& c, std::ostream* os) {
+    *os << "level " << c.level << (c.approved ? " approved" : " restricted");
+}
 
 class ListDatabaseOfLevel : public ListDatabase, public ::testing::WithParamInterface<ListCase> {};
 

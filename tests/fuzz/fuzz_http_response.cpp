@@ -8,15 +8,6 @@
 #include "tools/update_server.h"
 #include "update/http_transfer.h"
 
-#ifdef VELDANA_HTTP_WITHOUT_RESOLVERS
-#include "resolve/resolvers.h"
-// Never called here (nothing connects); it only completes the link while the resolvers
-// library is not built.
-int resolve::SystemResolve(std::string_view, std::uint32_t&) {
-    return 0;
-}
-#endif
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     std::size_t max = data[0];

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/clock.h"
 #include "settings/settings_store.h"
 #include "tests/support/temp_install.h"
 
@@ -16,15 +17,16 @@ protected:
 
     // Sets the clock to a day of the week (0 = Sunday) and a time.
     void SetClock(int weekday, int hour, int minute) {
-        Policy().localClock = [=] {
+        platform::SetLocalClock([=] {
             std::tm tm{};
             tm.tm_year = 126;
             tm.tm_wday = weekday;
             tm.tm_hour = hour;
             tm.tm_min = minute;
             return tm;
-        };
+        });
     }
+    void TearDown() override { platform::SetLocalClock({}); }
 };
 
 TEST_F(PolicyTest, PublicationWritesEveryDefaultAndFillsTheModel) {

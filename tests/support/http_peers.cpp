@@ -10,10 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -230,30 +228,3 @@ bool TinyproxyPeer::Start() {
 }
 
 }  // namespace testsupport
-
-#ifdef VELDANA_HTTP_WITHOUT_RESOLVERS
-// The resolvers library is not built in this tree yet: the tests bring the system resolver
-// the engine calls, with the same rules (a dotted address as it stands, else the socket
-// library's gethostbyname and its first address).
-#include "resolve/resolvers.h"
-#include "resolve/socket_library.h"
-
-namespace resolve {
-int SystemResolve(std::string_view host, std::uint32_t& address) {
-    std::string h(host);
-    in_addr a{};
-    int dots = static_cast<int>(std::count(h.begin(), h.end(), '.'));
-    if (dots == 3 && inet_pton(AF_INET, h.c_str(), &a) == 1) {
-        address = a.s_addr;
-        return 1;
-    }
-    if (!SocketLibrary().SocketLibraryHandle || !Sockets().gethostbyname) return 0;
-    ws::hostent* he = Sockets().gethostbyname(h.c_str());
-    if (!he) return 0;
-    address = 0;
-    if (he->h_addr_list && he->h_addr_list[0] && he->h_length == 4)
-        std::memcpy(&address, he->h_addr_list[0], 4);
-    return 1;
-}
-}  // namespace resolve
-#endif
