@@ -1,7 +1,6 @@
 #include "dbbuild/list_parser.h"
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 
 #include "dbbuild/line_reader.h"

@@ -9,6 +9,9 @@
 #include "settings/settings_store.h"
 #include "ui/menu.h"
 #include "ui/window.h"
+#include "update/download_schedule.h"
+#include "update/http_transfer.h"
+#include "update/list_update.h"
 #include "update/transfer_status.h"
 
 namespace shell {
@@ -62,9 +65,10 @@ void OnCreate(HWND hwnd) {
         settings::WriteSetting(settings::kKeyUpgradeSeen, {}, "0");
         InvalidateRect(hwnd, nullptr, TRUE);
     }
-    // A due automatic download starts here once the list update exists; until then the
-    // databases are checked.
-    policy::CheckDatabasesAtStartup();
+    if (update::CheckDownloadDue())
+        update::UpdateAllLists(0, AutoDownloadOn() ? 1 : 0);
+    else
+        policy::CheckDatabasesAtStartup();
     if (g_shell.quickRun) {
         KillTimer(hwnd, kMainTimerId);
         DestroyWindow(hwnd);
@@ -75,6 +79,7 @@ void OnCreate(HWND hwnd) {
 void OnTimer() {
     if (g_shell.timerBusy) return;
     g_shell.timerBusy = true;
+    if (update::CheckDownloadDue() && AutoDownloadOn()) update::UpdateAllLists(0, 1);
     policy::Policy().policy.leisureNow = policy::IsLeisureTimeNow();
     g_shell.timerBusy = false;
 }
@@ -92,6 +97,10 @@ void OnCommand(HWND hwnd, UINT command) {
             }
             return;
         }
+        case kCommandUpdateLists:
+            update::CheckDownloadDue();
+            update::UpdateAllLists(hwnd, 0);
+            return;
         case kCommandUninstall:
             g_shell.uninstallRequest = true;
             SendMessage(hwnd, WM_CLOSE, 0, 0);
@@ -111,11 +120,12 @@ LRESULT Shutdown(HWND hwnd, WPARAM exitValue) {
 }
 
 void OnProgress(WPARAM remainingPercent, LPARAM size) {
-    if (g_shell.downloadFileName.empty()) return;
+    const std::string& name = update::HttpTransfer().downloadFileName;
+    if (name.empty()) return;
     int done = 100 - static_cast<int>(remainingPercent);
     auto& status = update::TransferStatus();
     status.percentage = done;
-    update::ShowTransferStatus(ProgressText(g_shell.downloadFileName, done, static_cast<long>(size)),
+    update::ShowTransferStatus(ProgressText(name, done, static_cast<long>(size)),
                                status.window == 0 ? 1 : 0, 1, 1, 0);
 }
 
@@ -145,6 +155,7 @@ LRESULT MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CREATE:
             g_shell.mainWindow = hwnd;
+            update::ListUpdate().mainWindow = hwnd;
             OnCreate(hwnd);
             return 0;
         case WM_TIMER:
@@ -168,8 +179,13 @@ LRESULT MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_COMMAND:
             OnCommand(hwnd, static_cast<UINT>(wParam));
             return 0;
-        case WM_TRANSFER_PROGRESS:
+        case update::WM_TRANSFER_PROGRESS:
             OnProgress(wParam, lParam);
+            return 0;
+        case update::WM_SHOW_UPGRADE_ICON:
+            g_shell.currentIcon = g_shell.upgradeIcon;
+            InvalidateRect(hwnd, nullptr, TRUE);
+            UpdateWindow(hwnd);
             return 0;
         case WM_CLOSE:
         case WM_QUIT:

@@ -9,7 +9,6 @@
 
 namespace shell {
 
-constexpr ui::UINT WM_TRANSFER_PROGRESS = 1128;
 constexpr ui::UINT WM_CLOSE_CONSOLE = 1035;  // any local process may send it
 constexpr ui::UINT kCommandOpenHeadquarters = 1510;
 constexpr ui::UINT kCommandAutoDownload = 4011;
@@ -32,7 +31,6 @@ struct ShellState {
     ui::HICON currentIcon = 0;
     ui::HICON defaultIcon = 0;
     ui::HICON upgradeIcon = 0;
-    std::string downloadFileName;  // shown in the progress texts; empty when none
 };
 ShellState& Shell();
 void ResetShell();

@@ -4,6 +4,7 @@
 
 #include "policy/policy.h"
 #include "resolve/dns_client.h"
+#include "settings/filter_registration.h"
 #include "shell/main_window.h"
 #include "sitelists/site_list.h"
 #include "ui/gdi.h"
@@ -26,6 +27,7 @@ int ProgramEntry(const std::string& commandLine) {
     policy::PublishPolicy(1, 0, 0);
 
     if (!shell.quickRun) {
+        if (!settings::RegisterFilterAtStartup(commandLine)) return 0;
         std::fprintf(stderr,
                      "veldana: the policy is published; the console window has no display in "
                      "this build yet, so the console ends here (run \"veldana /qr\" for the "

@@ -6,6 +6,10 @@
 //   veldana-db lookup FILE NAME              the name index entries (by binary search) of
 //                                            NAME and its parent domains, as domains are
 //                                            stored (labels reversed), plain and restricted
+// On a DNS resolving database (DNSHASH.DAT, told by its first bytes):
+//   veldana-db info FILE                     header, buckets, records, longest ring
+//   veldana-db dump FILE                     every record: name, address, bucket, next
+//   veldana-db lookup FILE NAME              the record of NAME, found by hash and ring
 // --json (anywhere) prints JSON instead of text. Exit status 0 on success, 1 when the file
 // cannot be read or is damaged (the reason on stderr), 2 for a usage error.
 #include <cstdio>
@@ -13,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "dbbuild/dns_hash_reader.h"
 #include "dbbuild/record_reader.h"
 
 namespace {
@@ -29,6 +34,33 @@ int Usage() {
 }
 
 }  // namespace
+
+// The same commands on a DNSHASH.DAT.
+int DnsHashCommand(const std::string& command, const std::vector<std::string>& args, bool json) {
+    const std::string& file = args[1];
+    if (command == "lookup" && args.size() != 3) return Usage();
+    dbbuild::DnsHashImage image;
+    std::string out, error;
+    if (!dbbuild::OpenDnsHashFile(file, image, error)) {
+        std::fprintf(stderr, "veldana-db: %s: damaged or not a DNS database: %s\n", file.c_str(),
+                     error.c_str());
+        return 1;
+    }
+    bool ok = false;
+    if (command == "info")
+        ok = json ? dbbuild::DnsHashInfoJson(image, out, error) : dbbuild::DnsHashInfoText(image, out, error);
+    else if (command == "dump")
+        ok = json ? dbbuild::DnsHashDumpJson(image, out, error) : dbbuild::DnsHashDumpText(image, out, error);
+    else
+        ok = json ? dbbuild::DnsHashLookupJson(image, args[2], out, error)
+                  : dbbuild::DnsHashLookupText(image, args[2], out, error);
+    if (!ok) {
+        std::fprintf(stderr, "veldana-db: %s: %s\n", file.c_str(), error.c_str());
+        return 1;
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
 
 int main(int argc, char** argv) {
     bool json = false;
@@ -47,6 +79,7 @@ int main(int argc, char** argv) {
     const bool lookup = command == "lookup";
     if (command != "info" && command != "dump" && !lookup) return Usage();
     if (lookup ? (args.size() < 3 || args.size() > 4) : args.size() != 2) return Usage();
+    if (dbbuild::HasDnsHashMagic(args[1])) return DnsHashCommand(command, args, json);
     std::uint32_t address = 0;
     if (lookup && args.size() == 4 && !dbbuild::ParseDottedAddress(args[2], address)) {
         std::fputs("veldana-db: a PATH goes with an ADDRESS only\n", stderr);

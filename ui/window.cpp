@@ -435,6 +435,8 @@ HWND SetFocus(HWND hwnd) {
 
 HWND GetFocus() { return State().focus; }
 
+HWND GetActiveWindow() { return GetWindow(State().focus); }
+
 std::intptr_t GetWindowLongPtr(HWND hwnd, int index) {
     Window* w = Find(hwnd);
     if (!w) return 0;

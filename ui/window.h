@@ -130,6 +130,8 @@ HWND FindWindow(std::string_view className, std::string_view title = {});
 
 HWND SetFocus(HWND hwnd);
 HWND GetFocus();
+// The top-level window that holds the keyboard focus (0 when none does).
+HWND GetActiveWindow();
 
 std::intptr_t GetWindowLongPtr(HWND hwnd, int index);
 std::intptr_t SetWindowLongPtr(HWND hwnd, int index, std::intptr_t value);

@@ -1,0 +1,295 @@
+#include "update/list_update.h"
+
+#include <sys/utsname.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "dbbuild/list_parser.h"
+#include "platform/files.h"
+#include "policy/database_rebuild.h"
+#include "policy/policy.h"
+#include "resolve/socket_library.h"
+#include "resources/string_table.h"
+#include "settings/file_catalogue.h"
+#include "settings/filter_registration.h"
+#include "settings/settings_store.h"
+#include "sitelists/site_list.h"
+#include "ui/dialog.h"
+#include "ui/message_box.h"
+#include "ui/window.h"
+#include "update/download_schedule.h"
+#include "update/http_transfer.h"
+#include "update/transfer_status.h"
+
+namespace update {
+namespace {
+
+ListUpdateState g_update;
+
+constexpr int kServerStrings[] = {13, 18, 19};  // primary, secondary, mirror
+constexpr int kVersionString = 3;
+constexpr int kDefaultSourceString = 24;
+constexpr int kCaptionString = 3000;
+constexpr int kWinsockCaptionString = 2004;
+constexpr int kNotRespondingString = 3015;
+constexpr std::uint16_t kWinsockVersion = 0x0101;
+constexpr std::size_t kMaxListBytes = 1048576;
+
+void Show(ui::HWND owner, int textId, int captionId = kCaptionString) {
+    ui::MessageBox(owner, resources::LoadStr(textId), resources::LoadStr(captionId), ui::MB_OK);
+}
+
+std::string OsVersion() {
+    utsname u{};
+    int major = 0, minor = 0;
+    if (uname(&u) == 0) std::sscanf(u.release, "%d.%d", &major, &minor);
+    char text[32];
+    std::snprintf(text, sizeof text, "%d.%d", major & 0xff, minor & 0xff);
+    return text;
+}
+
+std::string SourceValue() {
+    auto& source = settings::Registration().source;
+    // Quick run does not pass through the registration: take the setting then.
+    if (source.empty()) source = settings::ReadTableSetting(settings::kKeySource);
+    if (source.empty()) source = resources::LoadStr(kDefaultSourceString).substr(0, 24);
+    return source.substr(0, 31);
+}
+
+bool SameNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if ((a[i] | 0x20) != (b[i] | 0x20)) return false;
+    return true;
+}
+
+}  // namespace
+
+ListUpdateState& ListUpdate() { return g_update; }
+void ResetListUpdate() { g_update = ListUpdateState{}; }
+
+int IdentifyListFile(std::string_view fileName) {
+    settings::SetListName(fileName);
+    platform::FileHandle f(settings::OpenCatalogueFile(settings::kFileNamedList, settings::kModeReadDenyWrite));
+    if (!f.valid()) return 0;
+    std::int64_t size = platform::FileSize(f.get());
+    if (size < 8 || size > static_cast<std::int64_t>(kMaxListBytes)) return 0;
+    std::vector<std::uint8_t> content(static_cast<std::size_t>(size));
+    if (platform::ReadSome(f.get(), content) != size) return 0;
+    f.reset();
+    sitelists::UnscrambleSiteList(content);
+    return dbbuild::CheckListHeader(fileName, content, dbbuild::kBuildListKinds);
+}
+
+void ReportListFailure(ui::HWND owner, std::string_view fileName, int restrictedTextId,
+                       int approvedTextId) {
+    if (fileName == "DNSRAW.NOT" || fileName == "DNSRAW.YES") return;
+    int kind = IdentifyListFile(fileName);
+    if (kind == 1) Show(owner, restrictedTextId, kWinsockCaptionString);
+    if (kind == 2) Show(owner, approvedTextId, kWinsockCaptionString);
+}
+
+void AnnounceNewerProgram() {
+    platform::FileHandle marker(settings::OpenCatalogueFile(settings::kFileUpdateMarker, settings::kModeCreate));
+    if (marker.valid()) {
+        std::vector<std::uint8_t> record(128, 0);
+        std::string text = resources::LoadStr(3118).substr(0, 127);
+        std::copy(text.begin(), text.end(), record.begin());
+        platform::WriteAll(marker.get(), record);
+    }
+    Show(0, 3011);
+    if (g_update.mainWindow) ui::SendMessage(g_update.mainWindow, WM_SHOW_UPGRADE_ICON);
+}
+
+int FetchListFile(ui::HWND, int number, std::string& receivedPath, std::string_view fileName) {
+    if (g_update.fetchInProgress) return 0;
+    g_update.fetchInProgress = true;
+    auto& http = HttpTransfer();
+    auto& status = TransferStatus();
+
+    TransferRequest request;
+    request.owner = g_update.mainWindow;
+    request.downloadNumber = std::to_string(number);
+    request.proxyHost = settings::ReadTableSetting(settings::kKeyProxyServer).substr(0, 127);
+    request.proxyPort = static_cast<int>(policy::DecimalValue(settings::ReadTableSetting(settings::kKeyProxyPort)));
+    request.version = resources::LoadStr(kVersionString);
+    request.source = SourceValue();
+    request.osVersion = OsVersion();
+    http.downloadFileName = std::string(fileName);
+
+    std::string directory;
+    settings::GetProgramDirectory(directory);
+    std::string installedDate, installedTime;
+    GetLocalFileStamp(directory, fileName, installedDate, installedTime);
+
+    int outcome = kTransferFailed;
+    if (resolve::LoadSocketLibrary()) {
+        ws::WSADATA data{};
+        if (!resolve::Sockets().WSAStartup || resolve::Sockets().WSAStartup(kWinsockVersion, &data) != 0) {
+            g_update.fetchInProgress = false;
+            resolve::UnloadSocketLibrary();
+            return 0;
+        }
+        status.TransferCancelRequested = false;
+        status.percentage = 0;
+        bool wasOpen = status.window != 0;
+        if (!http.QuietUpdate) ShowTransferStatus(std::nullopt, wasOpen ? 0 : 1, 1, 1, 0);
+        for (int server : kServerStrings) {
+            request.localPath = directory;
+            request.serverHost = resources::LoadStr(server);
+            if (!http.QuietUpdate) {
+                ShowTransferStatus("\r\nDownloading file from Velda Central\r\n(" + request.serverHost + ")",
+                                   0, 1, 1, 0);
+            }
+            outcome = request.serverHost.empty() ? kTransferFailed : RunTransfer(request, 0);
+            if (outcome != kTransferFailed) break;
+        }
+        CloseTransferStatus(wasOpen ? 0 : 1);
+        if (resolve::Sockets().WSACleanup) resolve::Sockets().WSACleanup();
+        resolve::UnloadSocketLibrary();
+    }
+
+    int result = 0;
+    switch (outcome) {
+        case kTransferFailed:
+            if (!http.QuietUpdate) ReportListFailure(request.owner, fileName, kNotRespondingString, kNotRespondingString);
+            break;
+        case kTransferReceived:
+            result = 1;
+            break;
+        case kTransferUpgrade:
+            // The server reports a newer program. When the file itself was current (its
+            // date did not change) nothing was received: count it as current, so that
+            // the installation does not look for a file that never came.
+            result = SameNoCase(request.localDate, installedDate) ? 3 : 1;
+            AnnounceNewerProgram();
+            break;
+        case kTransferCurrent:
+            result = 3;
+            if (!http.QuietUpdate && (fileName == "VELDA.NOT" || fileName == "VELDA.YES")) {
+                int kind = IdentifyListFile(fileName);
+                if (kind == 1) Show(request.owner, 3006);
+                if (kind == 2) Show(request.owner, 1644);
+            }
+            break;
+        case kTransferCancelled:
+            if (!http.QuietUpdate) ReportListFailure(request.owner, fileName, 3009, 1646);
+            break;
+        default:
+            break;
+    }
+    if (result == 1 || result == 3) {
+        receivedPath = request.localPath;
+    } else if (!request.localPath.empty() && request.localPath != directory &&
+               platform::FileExists(request.localPath)) {
+        std::remove(request.localPath.c_str());  // a partly received file
+    }
+    g_update.fetchInProgress = false;
+    return result;
+}
+
+int UpdateOneList(ui::HWND owner, int stringId, std::string& receivedPath, std::string_view fileName) {
+    int skipKey = stringId == 28 ? settings::kKeyNotListReplacement
+                  : stringId == 29 ? settings::kKeyYesListReplacement : 0;
+    int dayKey = stringId == 28 ? settings::kKeyNotDownloadDay
+                 : stringId == 29 ? settings::kKeyYesDownloadDay : 0;
+    if (skipKey && !settings::ReadSetting(skipKey).substr(0, 30).empty()) return -1;
+    int number = static_cast<int>(policy::DecimalValue(resources::LoadStr(stringId)));
+    int r = FetchListFile(owner, number, receivedPath, fileName);
+    if (dayKey && (r == 1 || r == 3)) {
+        char day[24];
+        std::snprintf(day, sizeof day, "%u", static_cast<unsigned>(DayNumber()));
+        settings::WriteSetting(dayKey, {}, day);
+    }
+    return r;
+}
+
+void UpdateAllLists(ui::HWND owner, int automatic) {
+    if (resolve::SocketLibrary().SocketLibraryHandle) return;  // another network job runs
+    ui::HWND active = ui::GetActiveWindow();
+    auto& http = HttpTransfer();
+    http.QuietUpdate = automatic == 0 ? 0 : (owner == 0 ? 1 : (owner != active ? 1 : 0));
+    std::string directory;
+    settings::GetProgramDirectory(directory);
+    Schedule().DownloadDue = 0;
+
+    struct Step {
+        int stringId;
+        const char* file;
+        int result = 0;
+        std::string received;
+    };
+    Step steps[] = {{28, "VELDA.NOT"}, {29, "VELDA.YES"}, {31, "DNSRAW.YES"}, {30, "DNSRAW.NOT"}};
+    int state = 0;
+    bool fetched = true;
+    for (int i = 0; i < 4 && fetched; ++i) {
+        Step& s = steps[i];
+        s.result = UpdateOneList(owner, s.stringId, s.received, s.file);
+        if (s.result == -1 && i < 2) return;  // a replacement list is set: nothing to do
+        fetched = s.result == 1 || s.result == 3;
+        if (fetched && i == 2 && s.result == 1) {
+            // Parked until the end, so that the next fetch cannot overwrite it. A current
+            // file is the installed one and stays where it is.
+            std::string parked = directory + "DNSRAW.TMP";
+            std::remove(parked.c_str());
+            if (platform::ReplaceFile(s.received, parked)) s.received = parked;
+        }
+    }
+    if (fetched) {
+        state = 1;
+        for (Step& s : steps) {
+            if (s.result == 3) {
+                state += 3;
+                continue;
+            }
+            if (!platform::ReplaceFile(s.received, directory + s.file)) {
+                state = 14;
+                break;
+            }
+        }
+        if (state != 14) {
+            using namespace settings;
+            bool all = OpenCatalogueFile(kFileNoneNotBin, kModeExists) > 0 &&
+                       OpenCatalogueFile(kFileNoneYesBin, kModeExists) > 0 &&
+                       OpenCatalogueFile(kFileVeldaNotBin, kModeExists) > 0 &&
+                       OpenCatalogueFile(kFileVeldaYesBin, kModeExists) > 0;
+            int rebuilt = 1;
+            if (!all)
+                rebuilt = policy::RebuildDatabases(1);
+            else if (state != 13)
+                rebuilt = policy::RebuildDatabases(0);
+            if (!rebuilt) state = 15;
+        }
+    }
+    Schedule().DownloadDue = 0;
+    resolve::UnloadSocketLibrary();
+    if (http.QuietUpdate) return;
+    int text = state == 13 ? 8306 : state == 14 ? 8304 : state == 15 ? 8305 : state == 0 ? 8303 : 8302;
+    ui::MessageBox(active, resources::LoadStr(text), resources::LoadStr(kCaptionString), ui::MB_OK);
+}
+
+void SelectListForPeriod(ui::HWND, int selection) {
+    if (selection == 0 || selection == 1) {
+        const char* file = selection == 0 ? "VELDA.NOT" : "VELDA.YES";
+        if (IdentifyListFile(file) == 0) {
+            std::string format = resources::LoadStr(3122);
+            std::size_t at = format.find("%s");
+            if (at != std::string::npos) format.replace(at, 2, file);
+            ui::MessageBox(0, format, resources::LoadStr(kCaptionString), ui::MB_OK);
+        }
+    }
+    auto& model = policy::Policy().policy;
+    std::string value = std::to_string(selection);
+    if (model.leisureNow) {
+        model.leisureList = static_cast<std::uint32_t>(selection);
+        settings::WriteSetting(settings::kKeyLeisureVeldaYes, {}, value);
+        settings::WriteSetting(settings::kKeyYesListReplacement, {}, "");
+    } else {
+        model.workList = static_cast<std::uint32_t>(selection);
+        settings::WriteSetting(settings::kKeyNormalVeldaYes, {}, value);
+        settings::WriteSetting(settings::kKeyNotListReplacement, {}, "");
+    }
+}
+
+}  // namespace update
