@@ -50,9 +50,15 @@ struct BuildScope {
 };
 
 bool FillDatabase(const DatabaseKind& kind, const std::string& listName, std::uint16_t mask) {
-    PutSentinels();
+    // The list is loaded (not yet inserted) before the sentinels, so that the sentinel's
+    // path key takes this database's format level, not the one the previous build left.
     if (kind.listSetting != 0) {
         if (!LoadCategoryList(listName)) return false;
+    } else {
+        SetListFormatLevel(kind.noneLevel);
+    }
+    PutSentinels();
+    if (kind.listSetting != 0) {
         if (!kind.approving) {
             PutListAddresses(0, false);
             if (mask & kSiteBlockBit) PutListAddresses(0, true);
@@ -60,8 +66,6 @@ bool FillDatabase(const DatabaseKind& kind, const std::string& listName, std::ui
             PutListAddresses(kApprovedListFlags, false);
         }
         if (ListFormatLevel() >= 2) PutListAliases();
-    } else {
-        SetListFormatLevel(kind.noneLevel);
     }
     PutSiteEntries(kind.approving);
     PutDomains();
