@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -602,9 +603,18 @@ TransferOutcome RunTransfer(TransferRequest& request, int port) {
         "\r\nVD-EMAILADDR: " + std::string(Field(request.emailAddr, kEmailWidth)) + "\r\n";
 
     bool viaProxy = request.proxyPort != 0;
+    // A server written "host:port" (a mirror on another port) is reached on that port; the
+    // proxy is given the whole "host:port" in the URL.
+    std::string_view directHost = host;
+    if (std::size_t colon = host.rfind(':'); colon != std::string_view::npos && colon + 1 < host.size() &&
+                                             host.find_first_not_of("0123456789", colon + 1) ==
+                                                 std::string_view::npos) {
+        directHost = host.substr(0, colon);
+        port = static_cast<int>(std::strtol(std::string(host.substr(colon + 1)).c_str(), nullptr, 10));
+    }
     ws::SOCKET socket =
         viaProxy ? ConnectToServer(Field(request.proxyHost, kHostWidth), request.proxyPort)
-                 : ConnectToServer(host, port);
+                 : ConnectToServer(directHost, port);
     if (socket == 0) return kTransferFailed;
 
     ui::PumpOneMessage();

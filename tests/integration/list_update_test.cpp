@@ -1,0 +1,124 @@
+// "veldana /qr" when a download is due, against veldana-update-server on loopback: the
+// four lists are fetched, installed and compiled; nobody is there to answer a message, so
+// quick run writes its messages to standard error and goes on.
+#include <gtest/gtest.h>
+
+#include "platform/files.h"
+#include "settings/settings_store.h"
+#include "tests/support/http_peers.h"
+#include "tests/support/temp_install.h"
+#include "update/download_schedule.h"
+
+namespace {
+
+using testsupport::BuiltProgram;
+using testsupport::RunCommand;
+
+std::string Q(const std::string& s) { return "'" + s + "'"; }
+
+// A raw name list: a count, then length-prefixed names with a 4-byte value each.
+std::string RawList(const std::string& name, std::uint32_t value) {
+    std::string out("\x01\0\0\0", 4);
+    out += static_cast<char>(name.size());
+    out += name;
+    for (int i = 0; i < 4; ++i) out += static_cast<char>(value >> (8 * i));
+    return out;
+}
+
+class ListUpdateTest : public ::testing::Test {
+protected:
+    testsupport::TempInstall install;
+    testsupport::PeerDir served;
+    testsupport::UpdateServerPeer server;
+
+    std::string MakeList(const std::string& name, const std::string& source) {
+        std::string src = served.WriteFile(name + ".src", source);
+        std::string out = served.path() + "/" + name;
+        std::string err;
+        EXPECT_EQ(RunCommand(BuiltProgram("veldana-list") + " make " + Q(src) + " " + Q(out), nullptr, &err), 0)
+            << err;
+        return out;
+    }
+
+    void StartServer(const std::string& upgrade = "N") {
+        std::string notList = MakeList("VELDA.NOT", "kind restricted\naddress 192.0.2.10 0x0001\n");
+        std::string yesList = MakeList("VELDA.YES", "kind approved\naddress 198.51.100.1 0x0200\n");
+        std::string rawYes = served.WriteFile("DNSRAW.YES", RawList("good.example", 0x01646433));
+        std::string rawNot = served.WriteFile("DNSRAW.NOT", RawList("bad.example", 0x0909090a));
+        std::vector<testsupport::ContractFile> files = {
+            {"43", notList, "VELDANOT.RCV", upgrade}, {"16", yesList, "VELDAYES.RCV", upgrade},
+            {"22", rawYes, "RAWYES.RCV", upgrade},    {"21", rawNot, "RAWNOT.RCV", upgrade}};
+        std::vector<std::string> extra;
+        if (upgrade == "Y") extra = {"--upgrade", "Y"};
+        ASSERT_TRUE(server.Start(files, extra)) << server.Output();
+        // The primary server refuses connections; the secondary answers.
+        install.writeFile(install.file("STRINGS.INI"),
+                          "[strings]\n13=127.0.0.1:1\n18=127.0.0.1:" + std::to_string(server.port()) +
+                              "\n19=\n");
+    }
+
+    // Runs the console without a controlling terminal, as a scheduled job would.
+    int QuickRun(std::string& err) {
+        return RunCommand("setsid -w " + BuiltProgram("veldana") + " /qr < /dev/null", nullptr, &err);
+    }
+};
+
+TEST_F(ListUpdateTest, ADueDownloadFetchesInstallsAndCompilesEveryList) {
+    StartServer();
+    std::string err;
+    ASSERT_EQ(QuickRun(err), 0) << err;
+    EXPECT_EQ(err, "") << "an automatic update shows nothing";
+
+    for (const char* name : {"VELDA.NOT", "VELDA.YES", "DNSRAW.YES", "DNSRAW.NOT"})
+        EXPECT_EQ(install.readFile(install.file(name)), install.readFile(served.path() + "/" + name)) << name;
+    for (const char* gone : {"VELDANOT.RCV", "RAWYES.RCV", "DNSRAW.TMP"})
+        EXPECT_FALSE(platform::FileExists(install.file(gone))) << gone;
+
+    using namespace settings;
+    EXPECT_EQ(ReadSetting(kKeyBinChanged), "1");
+    EXPECT_EQ(ReadSetting(kKeyNotDownloadDay), std::to_string(update::DayNumber()));
+    EXPECT_EQ(ReadSetting(kKeyYesDownloadDay), std::to_string(update::DayNumber()));
+    std::string out;
+    ASSERT_EQ(RunCommand(BuiltProgram("veldana-db") + " lookup " + Q(install.file("VeldaNOT.BIN")) +
+                             " 192.0.2.10", &out, &err), 0);
+    EXPECT_NE(out.find("categories 0x0001"), std::string::npos) << out;
+    ASSERT_EQ(RunCommand(BuiltProgram("veldana-db") + " lookup " + Q(install.file("DNSHASH.DAT")) +
+                             " bad.example", &out, &err), 0);
+    EXPECT_NE(out.find("10.9.9.9"), std::string::npos) << out;
+
+    // What the server saw: four requests, each with the product headers.
+    std::string log = server.Log();
+    for (const char* number : {"/filedown/43", "/filedown/16", "/filedown/22", "/filedown/21"})
+        EXPECT_NE(log.find(number), std::string::npos) << log;
+    EXPECT_NE(log.find("VD-VERSION=\"4.50.005\""), std::string::npos) << log;
+    EXPECT_NE(log.find("VD-SOURCE=\"PXM-QTX-Web\""), std::string::npos) << log;
+}
+
+TEST_F(ListUpdateTest, WithAutomaticDownloadOffTheMessagesGoToStandardError) {
+    StartServer();
+    settings::WriteSetting(settings::kKeyAutoDownload, {}, "0");
+    std::string err;
+    ASSERT_EQ(QuickRun(err), 0) << err;
+    EXPECT_NE(err.find("VeldaLists download was successful. [answered OK]"), std::string::npos) << err;
+
+    // Again: everything is current now, and each list says so.
+    settings::WriteSetting(settings::kKeyNotDownloadDay, {}, "1");
+    ASSERT_EQ(QuickRun(err), 0) << err;
+    EXPECT_NE(err.find("most current revision of the VeldaNOT list"), std::string::npos) << err;
+    EXPECT_NE(err.find("most current revision of the VeldaYES list"), std::string::npos) << err;
+    EXPECT_NE(err.find("All VeldaLists are up to date."), std::string::npos) << err;
+}
+
+TEST_F(ListUpdateTest, ANewerProgramIsAnnouncedEvenWhenQuiet) {
+    StartServer("Y");
+    std::string err;
+    ASSERT_EQ(QuickRun(err), 0) << err;
+    EXPECT_NE(err.find("A newer version of the Veldana program is available."), std::string::npos) << err;
+    std::string marker = install.readFile(install.file("UPDATE"));
+    EXPECT_EQ(marker.size(), 128u);
+    EXPECT_EQ(marker.substr(0, marker.find('\0')), "Visit www.veldana.example for the latest upgrade of Veldana.");
+    EXPECT_EQ(install.readFile(install.file("VELDA.NOT")), install.readFile(served.path() + "/VELDA.NOT"))
+        << "the update goes on";
+}
+
+}  // namespace
