@@ -23,7 +23,9 @@ protected:
     std::unique_ptr<dnspeers::NsdChain> chain;
 
     void SetUp() override {
-        chain = std::make_unique<dnspeers::NsdChain>(VELDANA_DNS_NET);
+        // Each layout runs in its own process, side by side: each gets its own servers.
+        chain = std::make_unique<dnspeers::NsdChain>(std::string(VELDANA_DNS_NET) +
+                                                     std::to_string(220 + GetParam()) + ".");
         if (chain->unavailable()) GTEST_SKIP() << chain->error();
         ASSERT_TRUE(chain->ok()) << chain->error();
     }
