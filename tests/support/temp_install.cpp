@@ -10,7 +10,16 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "dbbuild/dns_hash.h"
+#include "dbbuild/line_reader.h"
+#include "dbbuild/list_parser.h"
+#include "dbbuild/record_file.h"
+#include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/registry.h"
+#include "resolve/dns_client.h"
+#include "sitelists/site_list.h"
+#include "update/transfer_status.h"
 #include "policy/policy.h"
 #include "resources/string_table.h"
 #include "settings/file_catalogue.h"
@@ -23,9 +32,18 @@ namespace testsupport {
 
 void ResetAllState() {
     platform::ResetRegistry();
+    platform::ClearFileFaults();
+    platform::SetLocalClock({});
     resources::ResetStringTable();
     settings::ResetFileCatalogue();
     policy::ResetPolicy();
+    sitelists::ResetSiteLists();
+    dbbuild::ResetRecordFile();
+    dbbuild::ResetListParser();
+    dbbuild::ResetDnsHash();
+    dbbuild::ResetLineFiles();
+    resolve::ResetDnsClient();
+    update::ResetTransferStatus();
 }
 
 TempInstall::TempInstall() {
