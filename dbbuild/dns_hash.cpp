@@ -1,4 +1,5 @@
 #include "dbbuild/dns_hash.h"
+#include "dbbuild/bytes.h"
 
 #include <unistd.h>
 
@@ -28,21 +29,6 @@ constexpr std::uint64_t kMinRawRecord = 6;  // length byte, one name byte, the v
 
 DnsHashState g_dns;
 
-void Put16(std::span<std::uint8_t> b, std::size_t o, std::uint16_t v) {
-    b[o] = static_cast<std::uint8_t>(v);
-    b[o + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-void Put32(std::span<std::uint8_t> b, std::size_t o, std::uint32_t v) {
-    for (std::size_t i = 0; i < 4; ++i) b[o + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-std::uint16_t Get16(std::span<const std::uint8_t> b, std::size_t o) {
-    return static_cast<std::uint16_t>(b[o] | (b[o + 1] << 8));
-}
-std::uint32_t Get32(std::span<const std::uint8_t> b, std::size_t o) {
-    return static_cast<std::uint32_t>(b[o]) | (static_cast<std::uint32_t>(b[o + 1]) << 8) |
-           (static_cast<std::uint32_t>(b[o + 2]) << 16) |
-           (static_cast<std::uint32_t>(b[o + 3]) << 24);
-}
 
 // ---- Low-level calls on the open build's file ----
 

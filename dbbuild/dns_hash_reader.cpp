@@ -1,4 +1,5 @@
 #include "dbbuild/dns_hash_reader.h"
+#include "dbbuild/bytes.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -20,11 +21,6 @@ std::string Format(const char* format, auto... args) {
     return buffer;
 }
 
-std::uint32_t Get32(std::span<const std::uint8_t> b, std::size_t o) {
-    return static_cast<std::uint32_t>(b[o]) | (static_cast<std::uint32_t>(b[o + 1]) << 8) |
-           (static_cast<std::uint32_t>(b[o + 2]) << 16) |
-           (static_cast<std::uint32_t>(b[o + 3]) << 24);
-}
 
 // Reads exactly out.size() bytes at `offset`, never past the size taken at open.
 bool ReadAt(const DnsHashImage& image, std::uint64_t offset, std::span<std::uint8_t> out,

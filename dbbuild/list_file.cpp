@@ -1,4 +1,5 @@
 #include "dbbuild/list_file.h"
+#include "dbbuild/bytes.h"
 
 #include <algorithm>
 #include <array>
@@ -7,13 +8,6 @@
 namespace dbbuild {
 namespace {
 
-std::uint16_t Get16(std::span<const std::uint8_t> b, std::size_t o) {
-    return static_cast<std::uint16_t>(b[o] | (b[o + 1] << 8));
-}
-std::uint32_t Get32(std::span<const std::uint8_t> b, std::size_t o) {
-    return static_cast<std::uint32_t>(b[o]) | static_cast<std::uint32_t>(b[o + 1]) << 8 |
-           static_cast<std::uint32_t>(b[o + 2]) << 16 | static_cast<std::uint32_t>(b[o + 3]) << 24;
-}
 void Put16(std::vector<std::uint8_t>& b, std::size_t o, std::size_t v) {
     b[o] = static_cast<std::uint8_t>(v);
     b[o + 1] = static_cast<std::uint8_t>(v >> 8);
@@ -40,18 +34,6 @@ std::string Hex(std::size_t v) {
     return buf;
 }
 
-const std::array<std::uint32_t, 256>& CrcTable() {
-    static const std::array<std::uint32_t, 256> table = [] {
-        std::array<std::uint32_t, 256> t{};
-        for (std::uint32_t i = 0; i < 256; ++i) {
-            std::uint32_t c = i;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    return table;
-}
 
 // Walks every record of an address section; false with the reason at the first one that
 // does not fit.

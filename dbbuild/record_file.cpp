@@ -1,4 +1,5 @@
 #include "dbbuild/record_file.h"
+#include "dbbuild/bytes.h"
 
 #include <unistd.h>
 
@@ -45,21 +46,6 @@ constexpr std::size_t kRNext = 0, kRHigh = 4, kRFlags = 6, kRCategories = 8, kRP
 // Path block fields.
 constexpr std::size_t kBLength = 0, kBPrevLength = 2, kBOwner = 4, kBCount = 8, kBPrevOffset = 12;
 
-std::uint16_t Get16(std::span<const std::uint8_t> b, std::size_t o) {
-    return static_cast<std::uint16_t>(b[o] | (b[o + 1] << 8));
-}
-std::uint32_t Get32(std::span<const std::uint8_t> b, std::size_t o) {
-    return static_cast<std::uint32_t>(b[o]) | (static_cast<std::uint32_t>(b[o + 1]) << 8) |
-           (static_cast<std::uint32_t>(b[o + 2]) << 16) |
-           (static_cast<std::uint32_t>(b[o + 3]) << 24);
-}
-void Put16(std::span<std::uint8_t> b, std::size_t o, std::uint32_t v) {
-    b[o] = static_cast<std::uint8_t>(v);
-    b[o + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-void Put32(std::span<std::uint8_t> b, std::size_t o, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[o + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 void Append16(std::vector<std::uint8_t>& v, std::uint32_t x) {
     v.push_back(static_cast<std::uint8_t>(x));
     v.push_back(static_cast<std::uint8_t>(x >> 8));

@@ -1,4 +1,5 @@
 #include "dbbuild/record_reader.h"
+#include "dbbuild/bytes.h"
 
 #include <sys/stat.h>
 
@@ -15,14 +16,6 @@ constexpr std::uint32_t kBucketValues = 65538;
 constexpr std::uint32_t kBucketTableBytes = 4 * kBucketValues;  // 0x40008
 constexpr std::uint64_t kMaxFileSize = std::uint64_t{1} << 32;
 
-std::uint16_t Get16(std::span<const std::uint8_t> b, std::size_t o) {
-    return static_cast<std::uint16_t>(b[o] | (b[o + 1] << 8));
-}
-std::uint32_t Get32(std::span<const std::uint8_t> b, std::size_t o) {
-    return static_cast<std::uint32_t>(b[o]) | (static_cast<std::uint32_t>(b[o + 1]) << 8) |
-           (static_cast<std::uint32_t>(b[o + 2]) << 16) |
-           (static_cast<std::uint32_t>(b[o + 3]) << 24);
-}
 
 bool Fits(std::span<const std::uint8_t> bytes, std::uint64_t offset, std::uint64_t size) {
     return offset <= bytes.size() && size <= bytes.size() - offset;
@@ -396,18 +389,6 @@ void NameJson(Json& j, std::string_view key, const NameEntry& e) {
         .End();
 }
 
-const std::array<std::uint32_t, 256>& CrcTable() {
-    static const std::array<std::uint32_t, 256> table = [] {
-        std::array<std::uint32_t, 256> t{};
-        for (std::uint32_t i = 0; i < 256; ++i) {
-            std::uint32_t c = i;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    return table;
-}
 
 // The path text a key is made from: after blanks and tabs, up to a byte of 32 or below or
 // a ','.

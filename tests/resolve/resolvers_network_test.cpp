@@ -28,7 +28,11 @@ protected:
         ResetDnsClient();
         sitelists::ResetSiteLists();
         display.onStuck = nullptr;  // waits on sockets are expected
-        chain = std::make_unique<dnspeers::NsdChain>(VELDANA_DNS_NET);
+    }
+    // Tests run side by side in separate processes: each starts servers in its own block.
+    void StartServers(int block) {
+        chain = std::make_unique<dnspeers::NsdChain>(std::string(VELDANA_DNS_NET) +
+                                                     std::to_string(block) + ".");
         if (chain->unavailable()) GTEST_SKIP() << chain->error();
         ASSERT_TRUE(chain->ok()) << chain->error();
         settings::WriteSetting(settings::kKeyDnsServers, "QTXDNS1", chain->RootServer());
@@ -40,6 +44,8 @@ protected:
 };
 
 TEST_F(ResolversNetworkTest, BulkResolutionRecordsAndTheCacheAnswersLater) {
+    StartServers(200);
+    if (IsSkipped()) return;
     const std::uint32_t first = dnspeers::Address("10.1.2.3");
     install.writeFile(install.file("MORE.TXT"), "www.veldana.test\n");
     sitelists::SetSiteName(SiteList::kApproved, 0, "http://www.veldana.test/kids");
@@ -67,6 +73,8 @@ TEST_F(ResolversNetworkTest, BulkResolutionRecordsAndTheCacheAnswersLater) {
 }
 
 TEST_F(ResolversNetworkTest, LookupOrResolveAsksDnsOnceAndRecordsTheAnswer) {
+    StartServers(201);
+    if (IsSkipped()) return;
     AddressList list{};
     ASSERT_EQ(LookupOrResolve("www.veldana.test", list), 1);
     EXPECT_EQ(list[0], dnspeers::Address("10.1.2.3"));
