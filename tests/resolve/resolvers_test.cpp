@@ -97,6 +97,14 @@ TEST_F(ResolversTest, DottedEntriesNeedNoNetwork) {
     EXPECT_EQ(SocketLibrary().SocketLibraryHandle, nullptr);
 }
 
+TEST_F(ResolversTest, ANewEntryIsResolvedByTheSystemResolverAndLeavesTheLibraryLoaded) {
+    std::uint32_t address = 0;
+    EXPECT_EQ(ResolveEntry("http://localhost:8080/kids", address), 1);
+    EXPECT_EQ(address, Word(127, 0, 0, 1));
+    EXPECT_NE(SocketLibrary().SocketLibraryHandle, nullptr) << "the Web sites dialog releases it";
+    EXPECT_EQ(update::TransferStatus().window, 0u) << "its own window is gone, none was shared";
+}
+
 TEST_F(ResolversTest, TheCacheAnswersInAnyLetterCaseAndFirstRecordWins) {
     install.writeFile(ipaddr(), Record("www.example.com", {Word(1, 2, 3, 4), Word(5, 6, 7, 8)}) +
                                     Record("www.example.com", {Word(9, 9, 9, 9)}));
