@@ -220,7 +220,8 @@ void UpdateAllLists(ui::HWND owner, int automatic) {
         int result = 0;
         std::string received;
     };
-    Step steps[] = {{28, "VELDA.NOT"}, {29, "VELDA.YES"}, {31, "DNSRAW.YES"}, {30, "DNSRAW.NOT"}};
+    Step steps[] = {{28, "VELDA.NOT", 0, {}}, {29, "VELDA.YES", 0, {}}, {31, "DNSRAW.YES", 0, {}},
+                    {30, "DNSRAW.NOT", 0, {}}};
     int state = 0;
     bool fetched = true;
     for (int i = 0; i < 4 && fetched; ++i) {
