@@ -94,6 +94,35 @@ TEST_F(ListUpdateTest, ADueDownloadFetchesInstallsAndCompilesEveryList) {
     EXPECT_NE(log.find("VD-SOURCE=\"PXM-QTX-Web\""), std::string::npos) << log;
 }
 
+// Through a proxy (the update server takes absolute URLs, as a proxy would be given them),
+// then again the next day: the lists were fetched yesterday, nothing is due.
+TEST_F(ListUpdateTest, ThroughAProxyAndNothingDueTheNextDay) {
+    StartServer();
+    install.writeFile(install.file("STRINGS.INI"), "[strings]\n13=lists1.veldana.example\n");
+    settings::WriteSetting(settings::kKeyProxyServer, {}, "127.0.0.1");
+    settings::WriteSetting(settings::kKeyProxyPort, {}, std::to_string(server.port()));
+    std::string err;
+    ASSERT_EQ(QuickRun(err), 0) << err;
+    std::string log = server.Log();
+    EXPECT_NE(log.find("\"GET http://lists1.veldana.example/filedown/43 HTTP/1.0\""), std::string::npos) << log;
+    EXPECT_EQ(install.readFile(install.file("VELDA.YES")), install.readFile(served.path() + "/VELDA.YES"));
+    EXPECT_EQ(settings::ReadSetting(settings::kKeyBinChanged), "1");
+
+    std::string out;
+    ASSERT_EQ(RunCommand("date -d tomorrow +%F", &out), 0);
+    out.pop_back();
+    ASSERT_EQ(RunCommand("setsid -w faketime '" + out + " 12:00:00' " + BuiltProgram("veldana") +
+                             " /qr < /dev/null", nullptr, &err), 0) << err;
+    EXPECT_EQ(server.Log(), log) << "no request the next day";
+
+    // A week later the lists are due again (which also shows the clock was moved).
+    ASSERT_EQ(RunCommand("date -d '8 days' +%F", &out), 0);
+    out.pop_back();
+    ASSERT_EQ(RunCommand("setsid -w faketime '" + out + " 12:00:00' " + BuiltProgram("veldana") +
+                             " /qr < /dev/null", nullptr, &err), 0) << err;
+    EXPECT_GT(server.Log().size(), log.size()) << "due after seven days";
+}
+
 TEST_F(ListUpdateTest, WithAutomaticDownloadOffTheMessagesGoToStandardError) {
     StartServer();
     settings::WriteSetting(settings::kKeyAutoDownload, {}, "0");
