@@ -17,9 +17,6 @@ constexpr const char* kDialogClass = "#32770";
 constexpr UINT kDestroyEndedDialog = 0x03F1;
 constexpr LPARAM kHasDefId = 0x534B;
 
-// Modal loops that are running: a dialog in this list is destroyed by its loop.
-std::vector<HWND> g_modal;
-
 LRESULT DialogWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     Window* w = Find(hwnd);
     DLGPROC proc = w ? w->dlgProc : nullptr;
@@ -180,11 +177,11 @@ INT_PTR DialogBoxIndirect(const DialogTemplate& tmpl, HWND owner, DLGPROC proc, 
     // Created hidden; shown once initialised, unless it ended during initialisation.
     DialogTemplate hidden = tmpl;
     hidden.style &= ~WS_VISIBLE;
-    g_modal.push_back(0);  // the loop's place, filled once the window exists
+    State().modalLoops.push_back(0);  // the loop's place, filled once the window exists
     HWND dialog = CreateDialogIndirect(hidden, owner, proc, initParam);
-    g_modal.back() = dialog;
+    State().modalLoops.back() = dialog;
     if (!dialog) {
-        g_modal.pop_back();
+        State().modalLoops.pop_back();
         return -1;
     }
     BOOL ownerWasDisabled = owner ? EnableWindow(owner, FALSE) : TRUE;
@@ -207,7 +204,7 @@ INT_PTR DialogBoxIndirect(const DialogTemplate& tmpl, HWND owner, DLGPROC proc, 
     Window* d = Find(dialog);
     INT_PTR result = d && d->ended ? d->result : -1;
     if (owner && !ownerWasDisabled) EnableWindow(owner, TRUE);
-    std::erase(g_modal, dialog);
+    std::erase(State().modalLoops, dialog);
     if (d) {
         HFONT font = d->font;
         DestroyWindow(dialog);
@@ -223,7 +220,7 @@ BOOL EndDialog(HWND dialog, INT_PTR result) {
     if (!d || !d->isDialog) return FALSE;
     d->ended = true;
     d->result = result;
-    if (std::find(g_modal.begin(), g_modal.end(), dialog) == g_modal.end()) {
+    if (std::find(State().modalLoops.begin(), State().modalLoops.end(), dialog) == State().modalLoops.end()) {
         // A modeless dialog has no loop to end: it is hidden now and destroyed as soon
         // as the handler that ended it has returned.
         ShowWindow(dialog, SW_HIDE);

@@ -88,6 +88,7 @@ struct UiState {
     bool builtinClasses = false;
     std::map<HDC, HWND> dcs;
     bool waitCursor = false;
+    std::vector<HWND> modalLoops;  // dialogs whose DialogBox loop is running
 
     // Timers (GUI thread only).
     std::vector<Timer> timers;

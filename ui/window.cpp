@@ -583,6 +583,7 @@ void ResetWindowLayer() {
     s.focus = 0;
     s.waitCursor = false;
     s.dcs.clear();
+    s.modalLoops.clear();
     s.classes.clear();
     s.builtinClasses = false;
     {
