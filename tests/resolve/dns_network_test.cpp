@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,6 +39,7 @@ using dnspeers::NsdChain;
 using dnspeers::UdpResponder;
 using ::testing::ElementsAre;
 using ::testing::UnorderedElementsAre;
+using ::testing::UnorderedElementsAreArray;
 using Clock = std::chrono::steady_clock;
 
 // The address `host` in the test's own block.
@@ -263,38 +266,141 @@ TEST_F(DnsReferral, TheNextWaveAsksExactlyTheServersWhoseAddressCame) {
     EXPECT_EQ(DnsClient().QueryId, first + 3);
 }
 
-TEST_F(DnsReferral, AServerWhoseReplyIsRejectedIsRetired) {
-    const std::vector<std::pair<const char*, Bytes>> rejected = {
-        {"empty datagram", {}},
-        {"header only, cut", {0, 0, 0x84, 0}},
-        {"pointer loop in the question",
-         {0, 0, 0x84, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0xC0, 12, 0, 1, 0, 1}},
-        {"two questions", {0, 0, 0x84, 0, 0, 2, 0, 0, 0, 0, 0, 0}},
+// The reply a referred server sends decides what it adds and whether it is asked again: a
+// rejected reply keeps what came before the fault and retires the server after one query; an
+// additional address of an unknown owner teaches something every time, so the server is
+// asked in every wave until it has had 32 queries.
+Bytes WithId(Bytes body, const Bytes& q) {
+    if (body.size() >= 2) {
+        body[0] = q[0];
+        body[1] = q[1];
+    }
+    return body;
+}
+
+// The query's question and, behind it, `records` raw answer bytes announced as `answers`.
+Bytes RawAnswers(const Bytes& q, std::uint16_t answers, const Bytes& records) {
+    Bytes r = DnsMessage::ReplyTo(q).Count(1, answers).Build();
+    r.insert(r.end(), records.begin(), records.end());
+    return r;
+}
+
+// TYPE A, CLASS IN, TTL, RDLENGTH 4, 10.6.6.6: the part of an A record behind its owner.
+const Bytes kAFixedPart = {0, 1, 0, 1, 0, 0, 0x0e, 0x10, 0, 4, 10, 6, 6, 6};
+
+TEST_F(DnsReferral, WhatAReferredServerRepliesDecidesWhetherItIsAskedAgain) {
+    struct Case {
+        const char* what;
+        std::function<Bytes(const Bytes& q)> reply;
+        std::vector<std::string> addresses;  // of the whole lookup, in any order
+        std::size_t oddQueries;              // queries the odd server saw
+        std::uint32_t answered;
     };
-    for (const auto& [what, body] : rejected) {
-        SCOPED_TRACE(what);
+    const std::string label64(64, 'a');
+    const Case cases[] = {
+        {"empty datagram", [](const Bytes&) { return Bytes{}; }, {"10.0.0.2"}, 1, 0},
+        {"header only, cut",
+         [](const Bytes& q) {
+             return WithId({0, 0, 0x84, 0}, q);
+         },
+         {"10.0.0.2"},
+         1,
+         0},
+        {"pointer loop in the question",
+         [](const Bytes& q) {
+             return WithId({0, 0, 0x84, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0xC0, 12, 0, 1, 0, 1}, q);
+         },
+         {"10.0.0.2"},
+         1,
+         0},
+        {"two questions",
+         [](const Bytes& q) {
+             return WithId({0, 0, 0x84, 0, 0, 2, 0, 0, 0, 0, 0, 0}, q);
+         },
+         {"10.0.0.2"},
+         1,
+         0},
+        {"two questions, then an answer",
+         [](const Bytes& q) {
+             return DnsMessage::ReplyTo(q)
+                 .Question("other.veldana.test")
+                 .A(DnsMessage::kAnswer, "www.veldana.test", "10.6.6.6")
+                 .Build();
+         },
+         {"10.0.0.2"},
+         1,
+         0},
+        {"wrong ID",
+         [](const Bytes& q) {
+             Bytes r = DnsMessage::ReplyTo(q)
+                           .A(DnsMessage::kAnswer, "www.veldana.test", "10.6.6.6")
+                           .Build();
+             r[1] ^= 0x80;
+             return r;
+         },
+         {"10.0.0.2"},
+         1,
+         0},
+        // A length byte of 64 is no label: the owner is rejected, and its address with it.
+        {"owner with a label of 64 bytes",
+         [&](const Bytes& q) {
+             return DnsMessage::ReplyTo(q)
+                 .A(DnsMessage::kAnswer, label64 + ".veldana.test", "10.6.6.6")
+                 .Build();
+         },
+         {"10.0.0.2"},
+         1,
+         0},
+        {"owner is a pointer to itself",
+         [](const Bytes& q) {
+             const std::size_t at = DnsMessage::ReplyTo(q).Build().size();
+             Bytes owner = {static_cast<std::uint8_t>(0xC0 | at >> 8),
+                            static_cast<std::uint8_t>(at & 0xff)};
+             owner.insert(owner.end(), kAFixedPart.begin(), kAFixedPart.end());
+             return RawAnswers(q, 1, owner);
+         },
+         {"10.0.0.2"},
+         1,
+         0},
+        // The first answer is complete and stays taken; the second owner runs past the end.
+        {"owner running past the end",
+         [](const Bytes& q) {
+             Bytes records = {3, 'w', 'w', 'w', 0};
+             records.insert(records.end(), kAFixedPart.begin(), kAFixedPart.end());
+             records.insert(records.end(), {20, 'w', 'w', 'w'});
+             return RawAnswers(q, 2, records);
+         },
+         {"10.6.6.6", "10.0.0.2"},
+         1,
+         0},
+        {"additional address of an unknown owner",
+         [](const Bytes& q) {
+             return DnsMessage::ReplyTo(q)
+                 .A(DnsMessage::kAdditional, "elsewhere.test", "10.6.6.6")
+                 .Build();
+         },
+         {"10.6.6.6", "10.0.0.2"},
+         kRetiredTries,
+         1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         ResetDnsClient();
-        UdpResponder bad(At(15, 2), [body = body](const Bytes& q) {
-            Bytes r = body;
-            if (r.size() >= 2) {
-                r[0] = q[0];
-                r[1] = q[1];
-            }
-            return std::vector<Bytes>{r};
-        });
+        UdpResponder odd(At(15, 2),
+                         [&c](const Bytes& q) { return std::vector<Bytes>{c.reply(q)}; });
         UdpResponder good(At(15, 3), Answers({"10.0.0.2"}));
         UdpResponder root(
-            At(15, 1), Refers({{"bad.ns.test", bad.address()}, {"good.ns.test", good.address()}}));
-        START_PEER(bad);
+            At(15, 1), Refers({{"odd.ns.test", odd.address()}, {"good.ns.test", good.address()}}));
+        START_PEER(odd);
         START_PEER(good);
         START_PEER(root);
         UseServers({root.address()});
 
-        EXPECT_THAT(Resolve("www.veldana.test"), ElementsAre("10.0.0.2"));
-        EXPECT_EQ(bad.Queries().size(), 1u) << "asked once, then retired";
-        EXPECT_EQ(good.Queries().size(), 2u);
+        EXPECT_THAT(Resolve("www.veldana.test"), UnorderedElementsAreArray(c.addresses));
+        EXPECT_EQ(odd.Queries().size(), c.oddQueries);
+        EXPECT_EQ(good.Queries().size(), 2u) << "useful once, then retired";
         EXPECT_EQ(DnsClient().ReferralTable[0].tries, kRetiredTries);
-        EXPECT_EQ(DnsClient().ReferralTable[0].answered, 0u);
+        EXPECT_EQ(DnsClient().ReferralTable[0].answered, c.answered);
     }
 }
 
@@ -320,6 +426,22 @@ TEST_F(DnsChain, ResolvesThroughTheReferralChainFromTheRoot) {
 
     // A name the zone does not hold ends with nothing.
     EXPECT_THAT(Resolve("none.veldana.test"), ElementsAre());
+}
+
+TEST_F(DnsChain, AskingAgainInOtherLetterCaseNeedsNoServer) {
+    std::optional<NsdChain> chain(std::in_place, Block(25));
+    START_PEER(*chain);
+    UseServers({chain->RootServer()});
+    EXPECT_THAT(Resolve("www.veldana.test"), UnorderedElementsAre(Www()[0], Www()[1]));
+    const std::uint16_t id = DnsClient().QueryId;
+
+    // With the servers stopped only the cache can answer.
+    chain.reset();
+    EXPECT_THAT(Resolve("WWW.Veldana.TEST"), UnorderedElementsAre(Www()[0], Www()[1]));
+    EXPECT_EQ(DnsClient().QueryId, id) << "no wave started";
+    // Another name goes out and finds nobody.
+    EXPECT_THAT(Resolve("ns.veldana.test"), ElementsAre());
+    EXPECT_GT(DnsClient().QueryId, id);
 }
 
 TEST_F(DnsChain, ADeadConfiguredServerDoesNotStopTheLookup) {
