@@ -1,11 +1,13 @@
 #include "dbbuild/dns_hash.h"
 #include "dbbuild/bytes.h"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <vector>
 
@@ -29,32 +31,68 @@ constexpr std::uint64_t kMinRawRecord = 6;  // length byte, one name byte, the v
 
 DnsHashState g_dns;
 
+// The open build's file mapped shared from offset 0: the bucket table and the records are
+// read and written through it, one record at a time as before, without a system call per
+// put. The file grows (through the file layer, so that a full disk fails the put that needs
+// the room) ahead of the records; DnsHashClose cuts it back to the last record.
+struct DnsMapping {
+    std::uint8_t* bytes = nullptr;
+    std::uint64_t size = 0;
+};
+DnsMapping g_map;
 
-// ---- Low-level calls on the open build's file ----
+// The hash and next index of every record written so far, as the file holds them: a ring
+// walk compares hashes here and reads a record from the file only when its hash matches,
+// which keeps a walk out of the (large) record area.
+struct RingCache {
+    std::vector<std::uint32_t> hash;
+    std::vector<std::uint32_t> next;
+};
+RingCache g_rings;
 
-// Reads take one call each (pread); writes go through the file layer, whose fault injection
-// tests use.
-bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) {
-    std::size_t done = 0;
-    while (done < out.size()) {
-        const ssize_t n = ::pread(g_dns.file.get(), out.data() + done, out.size() - done,
-                                  static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
+void Unmap() {
+    if (g_map.bytes) ::munmap(g_map.bytes, g_map.size);
+    g_map = DnsMapping{};
+    g_rings = RingCache{};
+}
+
+bool Map(int fd, std::uint64_t size) {
+    void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (p == MAP_FAILED) return false;
+    g_map = {static_cast<std::uint8_t*>(p), size};
     return true;
 }
 
+bool Inside(std::uint64_t offset, std::uint64_t size) {
+    return g_map.bytes != nullptr && offset <= g_map.size && size <= g_map.size - offset;
+}
+
+
+// ---- Low-level calls on the open build's file ----
+
+// Reads and stores within the mapping; false outside it.
+bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) {
+    if (!Inside(offset, out.size())) return false;
+    std::memcpy(out.data(), g_map.bytes + offset, out.size());
+    return true;
+}
+
+bool StoreAt(std::uint64_t offset, std::span<const std::uint8_t> data) {
+    if (!Inside(offset, data.size())) return false;
+    std::memcpy(g_map.bytes + offset, data.data(), data.size());
+    return true;
+}
+
+// Writes through the file layer, whose fault injection tests use.
 bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> data) {
     return platform::SeekTo(g_dns.file.get(), static_cast<std::int64_t>(offset)) &&
            platform::WriteAll(g_dns.file.get(), data);
 }
 
-bool WriteWordAt(std::uint64_t offset, std::uint32_t value) {
+bool StoreWordAt(std::uint64_t offset, std::uint32_t value) {
     std::array<std::uint8_t, 4> b{};
     Put32(b, 0, value);
-    return WriteAt(offset, b);
+    return StoreAt(offset, b);
 }
 
 std::uint64_t BucketWordOffset(std::uint32_t bucket) {
@@ -62,6 +100,25 @@ std::uint64_t BucketWordOffset(std::uint32_t bucket) {
 }
 std::uint64_t RecordOffset(std::uint32_t index) {
     return g_dns.header.recordOffset + std::uint64_t{kDnsRecordSize} * index;
+}
+
+// Makes the file and the mapping reach `end`, growing them by at least the room of one
+// record per bucket (the build sizes its buckets from the names it expects) or by half.
+bool EnsureRoom(std::uint64_t end) {
+    if (end <= g_map.size) return true;
+    const std::uint64_t records = g_map.size - g_dns.header.recordOffset;
+    std::uint64_t grown = g_map.size + std::max<std::uint64_t>(
+                                           records / 2, std::uint64_t{kDnsRecordSize} *
+                                                            std::max<std::uint32_t>(
+                                                                g_dns.header.bucketCount, 64));
+    grown = std::max(grown, end);
+    // The last byte of the new room, written through the file layer, extends the file.
+    const std::uint8_t zero[1] = {0};
+    if (!WriteAt(grown - 1, zero)) return false;
+    void* p = ::mremap(g_map.bytes, g_map.size, grown, MREMAP_MAYMOVE);
+    if (p == MAP_FAILED) return false;
+    g_map = {static_cast<std::uint8_t*>(p), grown};
+    return true;
 }
 
 // ---- Raw name lists ----
@@ -246,6 +303,7 @@ DnsHashState& DnsHash() {
 }
 
 void ResetDnsHash() {
+    Unmap();
     g_dns = DnsHashState{};
 }
 
@@ -269,6 +327,14 @@ int DnsHashCreate(const std::string& path, std::uint32_t bucketCount) {
         std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(left, fill.size()));
         if (!platform::WriteAll(file.get(), std::span(fill).first(piece))) return 0;
         left -= piece;
+    }
+    if (!Map(file.get(), header.recordOffset)) return 0;
+    try {
+        g_rings.hash.reserve(bucketCount);
+        g_rings.next.reserve(bucketCount);
+    } catch (const std::bad_alloc&) {
+        Unmap();
+        return 0;
     }
     g_dns.file = std::move(file);
     g_dns.header = header;
@@ -297,30 +363,47 @@ int DnsHashPut(std::string_view name, std::uint32_t* value) {
 
     // Where the new record gets linked: the bucket word, or the next field of the ring's last.
     std::uint64_t linkOffset = BucketWordOffset(bucket);
+    std::uint32_t last = kDnsNoRecord;
     if (head == kDnsNoRecord) {
         record.next = n;
     } else {
         std::uint32_t index = head;
         for (std::uint32_t steps = 0;; ++steps) {
-            if (index >= n || steps >= n) return 0;  // a damaged ring
-            std::array<std::uint8_t, kDnsRecordSize> bytes{};
-            if (!ReadAt(RecordOffset(index), bytes)) return 0;
-            const DnsNameRecord other = DecodeDnsNameRecord(bytes);
-            if (other.hash == hash && other.length == name.size() &&
-                std::memcmp(other.name.data(), name.data(), name.size()) == 0) {
-                if (value) *value = other.value;
-                return -static_cast<int>(index + 1);
+            if (index >= n || steps >= n || index >= g_rings.hash.size()) return 0;  // damaged
+            if (g_rings.hash[index] == hash) {
+                std::array<std::uint8_t, kDnsRecordSize> bytes{};
+                if (!ReadAt(RecordOffset(index), bytes)) return 0;
+                const DnsNameRecord other = DecodeDnsNameRecord(bytes);
+                if (other.hash == hash && other.length == name.size() &&
+                    std::memcmp(other.name.data(), name.data(), name.size()) == 0) {
+                    if (value) *value = other.value;
+                    return -static_cast<int>(index + 1);
+                }
             }
-            if (other.next == head) break;
-            index = other.next;
+            if (g_rings.next[index] == head) break;
+            index = g_rings.next[index];
         }
         record.next = head;
+        last = index;
         linkOffset = RecordOffset(index);
     }
 
     // The record first, then the link to it: a failure leaves nothing that points at it.
-    if (!WriteAt(RecordOffset(n), EncodeDnsNameRecord(record))) return 0;
-    if (!WriteWordAt(linkOffset, n)) return 0;
+    try {
+        g_rings.hash.push_back(hash);
+        g_rings.next.push_back(record.next);
+    } catch (const std::bad_alloc&) {
+        g_rings.hash.resize(n);
+        g_rings.next.resize(n);
+        return 0;
+    }
+    if (!EnsureRoom(RecordOffset(n) + kDnsRecordSize) ||
+        !StoreAt(RecordOffset(n), EncodeDnsNameRecord(record)) || !StoreWordAt(linkOffset, n)) {
+        g_rings.hash.pop_back();
+        g_rings.next.pop_back();
+        return 0;
+    }
+    if (last != kDnsNoRecord) g_rings.next[last] = n;
     header.recordCount = n + 1;
     header.nameBytes += static_cast<std::uint32_t>(name.size() + 1);
     return static_cast<int>(n + 1);
@@ -331,6 +414,7 @@ int DnsHashClose() {
     const DnsHashHeader header = g_dns.header;
     const int fd = g_dns.file.get();
     const auto end = static_cast<off_t>(RecordOffset(header.recordCount));
+    Unmap();
     bool ok = WriteAt(0, EncodeDnsHashHeader(header));
     ok = ok && ::ftruncate(fd, end) == 0;  // drops what a failed last put left behind
     ok = ok && platform::FlushFile(fd);

@@ -32,6 +32,10 @@
 //    records of 6 bytes or more that the file can hold), and their sum as at most
 //    kDnsMaxRawNames. Names beyond that still go in; their rings are only longer. Reading
 //    stops at the file's end whatever the count says.
+//  - The open build's file is mapped shared: the bucket table and the records are written
+//    through the mapping, one record at a time, so that the file holds every put as it is
+//    made. The file grows ahead of the records through the file layer; a put that cannot get
+//    the room it needs fails.
 //  - DnsHashPut writes the new record at R + 76 * (record count) before it links it into its
 //    ring, and the counts grow only when both writes succeeded: a failed put leaves no
 //    dangling link, and the next put overwrites its remains. DnsHashClose cuts the file to

@@ -1,6 +1,7 @@
 #include "dbbuild/record_file.h"
 #include "dbbuild/bytes.h"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,7 +19,7 @@ namespace {
 constexpr std::uint32_t kBucketArrayBytes = 0x200000;
 constexpr std::uint32_t kUsedBuckets = 65536;  // bucket numbers are 16 bits wide
 constexpr std::uint32_t kEmptyBucket = 0xFFFFFFFF;
-constexpr std::size_t kFillChunk = 32768;
+constexpr std::size_t kFillChunk = 262144;
 constexpr std::uint64_t kMaxTableAreaEnd = 0x7FFFFFFF;  // leaves 32-bit room for the indexes
 constexpr std::uint32_t kAddressModulus = 524287;
 constexpr std::uint32_t kNoEntry = 0xFFFFFFFF;
@@ -97,6 +98,13 @@ struct RecordFileState {
     int lastError = 0;
     std::uint32_t now = 0;
     std::uint32_t (*clock)() = nullptr;
+    // The table area [0, table area end) mapped shared while the file is open: records,
+    // bucket slots, path blocks and table descriptors are read and written through it, so
+    // that an insert costs no system call and another reader of the file sees each insert
+    // at once, as it would after a write. The header, the alias pairs, the indexes and a new
+    // file's contents go through the file layer.
+    std::uint8_t* map = nullptr;
+    std::size_t mapSize = 0;
 };
 
 RecordFileState g_rdb;
@@ -106,6 +114,16 @@ TableState& AddressTable() {
 }
 TableState& NameTable() {
     return g_rdb.tables[1];
+}
+
+void Unmap() {
+    if (g_rdb.map) ::munmap(g_rdb.map, g_rdb.mapSize);
+    g_rdb.map = nullptr;
+    g_rdb.mapSize = 0;
+}
+
+bool Mapped(std::uint64_t offset, std::size_t size) {
+    return g_rdb.map != nullptr && offset <= g_rdb.mapSize && size <= g_rdb.mapSize - offset;
 }
 
 void TakeTime() {
@@ -127,6 +145,10 @@ bool SeekFile(std::uint64_t offset) {
 // Reads at an absolute offset in one call (pread moves to the offset and reads).
 bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) {
     g_rdb.lastError = 0;
+    if (Mapped(offset, out.size())) {
+        if (!out.empty()) std::memcpy(out.data(), g_rdb.map + offset, out.size());
+        return true;
+    }
     std::size_t done = 0;
     while (done < out.size()) {
         const ssize_t n = ::pread(g_rdb.file.get(), out.data() + done, out.size() - done,
@@ -157,14 +179,23 @@ bool ReadU32At(std::uint64_t offset, std::uint32_t& value) {
     return true;
 }
 
+// Stores into the table area through the mapping; anything outside it (which a checked
+// layout never asks for) goes through the file layer.
+bool StoreAt(std::uint64_t offset, std::span<const std::uint8_t> data) {
+    if (!Mapped(offset, data.size())) return WriteAt(offset, data);
+    g_rdb.lastError = 0;
+    if (!data.empty()) std::memcpy(g_rdb.map + offset, data.data(), data.size());
+    return true;
+}
+
 bool WriteU32At(std::uint64_t offset, std::uint32_t value) {
     std::array<std::uint8_t, 4> b{};
     Put32(b, 0, value);
-    return WriteAt(offset, b);
+    return StoreAt(offset, b);
 }
 
 bool WriteDescriptor(const TableState& t) {
-    return WriteAt(t.descriptorOffset, t.descriptor);
+    return StoreAt(t.descriptorOffset, t.descriptor);
 }
 bool WriteHeader() {
     return WriteAt(0, g_rdb.header);
@@ -261,7 +292,7 @@ void ChainBlock(const TableState& t, std::vector<std::uint8_t>& block,
 bool StoreBlock(TableState& t, const std::vector<std::uint8_t>& block) {
     const std::uint32_t offset = t.Field(kDPathUsed);
     const std::uint32_t length = static_cast<std::uint32_t>(block.size());
-    if (!WriteAt(std::uint64_t{t.Field(kDPathOffset)} + offset, block)) return false;
+    if (!StoreAt(std::uint64_t{t.Field(kDPathOffset)} + offset, block)) return false;
     t.SetField(kDPathUsed, offset + length);
     t.SetField(kDPathFree, t.Field(kDPathFree) - length);
     return true;
@@ -276,12 +307,12 @@ bool InsertRecord(TableState& t, std::span<std::uint8_t> record, std::vector<std
     if (block) ChainBlock(t, *block, record);
     if (first == kEmptyBucket) {
         Put32(record, kRNext, t.record);
-        if (!WriteAt(t.recordOffset, record) || !WriteU32At(t.slotOffset, t.record)) return false;
+        if (!StoreAt(t.recordOffset, record) || !WriteU32At(t.slotOffset, t.record)) return false;
     } else {
         // The new record follows the first one in the circle.
         const std::uint64_t firstOffset = t.OffsetOf(first);
         Put32(record, kRNext, t.firstNext);
-        if (!WriteAt(t.recordOffset, record) || !WriteU32At(firstOffset + kRNext, t.record))
+        if (!StoreAt(t.recordOffset, record) || !WriteU32At(firstOffset + kRNext, t.record))
             return false;
     }
     if (block && !StoreBlock(t, *block)) return false;
@@ -292,7 +323,7 @@ bool InsertRecord(TableState& t, std::span<std::uint8_t> record, std::vector<std
 // record and the descriptor back.
 bool AppendBlock(TableState& t, std::span<std::uint8_t> record, std::vector<std::uint8_t>& block) {
     ChainBlock(t, block, record);
-    return StoreBlock(t, block) && WriteAt(t.recordOffset, record) && WriteDescriptor(t);
+    return StoreBlock(t, block) && StoreAt(t.recordOffset, record) && WriteDescriptor(t);
 }
 
 // ---- Index build ----
@@ -301,12 +332,14 @@ struct IndexEntries {
     std::vector<std::uint32_t> address;
     std::vector<std::uint16_t> categories;
     std::vector<std::uint32_t> pathOffset;
+    std::vector<std::uint32_t> bucket;
     std::vector<std::uint32_t> next;  // bucket list link
     std::vector<std::uint32_t> heads = std::vector<std::uint32_t>(kIndexBucketCount, kNoEntry);
 
     std::uint32_t Count() const { return static_cast<std::uint32_t>(address.size()); }
     void Add(std::uint32_t a, std::uint16_t c, std::uint32_t p) {
         const std::uint32_t b = AddressIndexBucket(a);
+        bucket.push_back(b);
         address.push_back(a);
         categories.push_back(c);
         pathOffset.push_back(p);
@@ -369,6 +402,20 @@ PathResult CopyPathData(std::span<const std::uint8_t> area, std::uint32_t blockO
     return PathResult::kOk;
 }
 
+// A read-only view of [offset, offset + size): straight into the mapping, or read into `copy`.
+bool View(std::uint64_t offset, std::size_t size, std::vector<std::uint8_t>& copy,
+          std::span<const std::uint8_t>& out) {
+    if (Mapped(offset, size)) {
+        g_rdb.lastError = 0;
+        out = std::span<const std::uint8_t>(g_rdb.map + offset, size);
+        return true;
+    }
+    copy.resize(size);
+    if (!ReadAt(offset, copy)) return false;
+    out = copy;
+    return true;
+}
+
 bool Excluded(std::uint16_t flags, std::uint16_t categories, std::uint16_t mask) {
     return (flags & (kFlagHidden | kFlagRemoved)) != 0 || (categories & mask) == 0;
 }
@@ -387,14 +434,22 @@ bool BuildAddressIndex(std::uint16_t mask, std::uint64_t& cursor) {
     if (!ReadIndexDescriptor(kHAddrDesc, 1, d)) return false;
 
     const std::uint32_t used = t.Field(kDNextUnused);
-    std::vector<std::uint8_t> records(std::size_t{used} * kAddressRecordSize);
-    std::vector<std::uint8_t> area(t.Field(kDPathUsed));
-    if (!ReadAt(t.Field(kDRecords), records) || !ReadAt(t.Field(kDPathOffset), area)) return false;
-
+    std::vector<std::uint8_t> recordsCopy, areaCopy;
+    std::span<const std::uint8_t> records, area;
+    if (!View(t.Field(kDRecords), std::size_t{used} * kAddressRecordSize, recordsCopy, records) ||
+        !View(t.Field(kDPathOffset), t.Field(kDPathUsed), areaCopy, area))
+        return false;
     IndexEntries entries;
+    entries.address.reserve(kMaxIndexEntries);
+    entries.categories.reserve(kMaxIndexEntries);
+    entries.pathOffset.reserve(kMaxIndexEntries);
+    entries.bucket.reserve(kMaxIndexEntries);
+    entries.next.reserve(kMaxIndexEntries);
+
     std::vector<std::uint8_t> paths(kIndexPathReserved, 0);
+    paths.reserve(kIndexPathBufferSize);
     for (std::uint32_t r = 0; r < used; ++r) {
-        auto rec = std::span<const std::uint8_t>(records).subspan(r * kAddressRecordSize,
+        auto rec = records.subspan(std::size_t{r} * kAddressRecordSize,
                                                                   kAddressRecordSize);
         const std::uint16_t flags = Get16(rec, kRFlags);
         const std::uint16_t categories = Get16(rec, kRCategories);
@@ -426,14 +481,19 @@ bool BuildAddressIndex(std::uint16_t mask, std::uint64_t& cursor) {
     constexpr std::size_t kPathOffsets = 0x40008;  // 65538 bucket values come first
     std::vector<std::uint8_t> buckets(kPathOffsets + 4 * std::size_t{count}, 0);
     std::vector<std::uint8_t> keys(6 * std::size_t{count});
-    std::uint32_t n = 0;
+    // A counting sort by bucket; walking the entries newest first puts each bucket's in its
+    // list order.
+    std::vector<std::uint32_t> place(kIndexBucketCount + 1, 0);
+    for (std::uint32_t e = 0; e < count; ++e) ++place[entries.bucket[e] + 1];
     for (std::uint32_t b = 0; b < kIndexBucketCount; ++b) {
-        Put32(buckets, 4 * b, n);
-        for (std::uint32_t e = entries.heads[b]; e != kNoEntry; e = entries.next[e], ++n) {
-            Put32(buckets, kPathOffsets + 4 * std::size_t{n}, entries.pathOffset[e]);
-            Put32(keys, 4 * std::size_t{n}, entries.address[e]);
-            Put16(keys, 4 * std::size_t{count} + 2 * n, entries.categories[e]);
-        }
+        place[b + 1] += place[b];
+        Put32(buckets, 4 * b, place[b]);
+    }
+    for (std::uint32_t e = count; e-- > 0;) {
+        const std::uint32_t n = place[entries.bucket[e]]++;
+        Put32(buckets, kPathOffsets + 4 * std::size_t{n}, entries.pathOffset[e]);
+        Put32(keys, 4 * std::size_t{n}, entries.address[e]);
+        Put16(keys, 4 * std::size_t{count} + 2 * std::size_t{n}, entries.categories[e]);
     }
     Put32(buckets, 4 * kIndexBucketCount, count);
     paths.push_back(0);
@@ -464,14 +524,15 @@ bool BuildNameIndex(std::uint16_t mask, std::uint64_t cursor) {
     if (!ReadIndexDescriptor(kHNameDesc, 2, d)) return false;
 
     const std::uint32_t used = t.Field(kDNextUnused);
-    std::vector<std::uint8_t> records(std::size_t{used} * kNameRecordSize);
-    if (!ReadAt(t.Field(kDRecords), records)) return false;
+    std::vector<std::uint8_t> recordsCopy;
+    std::span<const std::uint8_t> records;
+    if (!View(t.Field(kDRecords), std::size_t{used} * kNameRecordSize, recordsCopy, records))
+        return false;
 
     std::vector<std::uint8_t> pool;
     std::vector<std::uint32_t> offsets;
     for (std::uint32_t r = 0; r < used; ++r) {
-        auto rec =
-            std::span<const std::uint8_t>(records).subspan(r * kNameRecordSize, kNameRecordSize);
+        auto rec = records.subspan(std::size_t{r} * kNameRecordSize, kNameRecordSize);
         const std::uint16_t flags = Get16(rec, kRFlags);
         const std::uint16_t categories = Get16(rec, kRCategories);
         if (Excluded(flags, categories, mask)) continue;
@@ -601,10 +662,15 @@ int CreateFile(const std::string& path, std::uint32_t pathDataSize, std::uint32_
     h[271] = 2;
     Put16(h, 272, kNameIndexDescriptorSize);
 
+    // The zero areas (records, path data, aliases) are left to the file's extension, which
+    // reads as zeros: only the header block and the two bucket arrays are written.
     const int fd = g_rdb.file.get();
-    const bool ok = WriteAt(0, block) && Fill(fd, kHeaderBlockSize, addressRecords, 0xFF, buffer) &&
-                    Fill(fd, addressRecords, b, 0, buffer) &&
-                    Fill(fd, b, nameRecords, 0xFF, buffer) && Fill(fd, nameRecords, end, 0, buffer);
+    bool ok = WriteAt(0, block) && Fill(fd, kHeaderBlockSize, addressRecords, 0xFF, buffer) &&
+              Fill(fd, b, nameRecords, 0xFF, buffer);
+    if (ok && ::ftruncate(fd, static_cast<off_t>(end)) != 0) {
+        g_rdb.lastError = errno != 0 ? errno : 1;
+        ok = false;
+    }
     g_rdb.file.reset();
     if (!ok) return 0;
     buffer = {};
@@ -657,6 +723,16 @@ int OpenFile(const std::string& path) {
             IndexAliasPair(i);
         }
     }
+    // CheckTables keeps the table area inside the file.
+    errno = 0;
+    void* map = ::mmap(nullptr, header.tableAreaEnd, PROT_READ | PROT_WRITE, MAP_SHARED,
+                       g_rdb.file.get(), 0);
+    if (map == MAP_FAILED) {
+        g_rdb.lastError = errno != 0 ? errno : ENOMEM;
+        return 0;
+    }
+    g_rdb.map = static_cast<std::uint8_t*>(map);
+    g_rdb.mapSize = header.tableAreaEnd;
     TakeTime();
     Put16(g_rdb.header, kHHandle, static_cast<std::uint32_t>(g_rdb.file.get()));
     g_rdb.open = true;
@@ -933,6 +1009,7 @@ int RdbOpen(const std::string& path) {
         g_rdb.lastError = ENOMEM;
     }
     if (!ok) {
+        Unmap();
         g_rdb.file.reset();
         ClearAliases();
         g_rdb.header = {};
@@ -955,6 +1032,7 @@ int RdbClose() {
     }
     ClearAliases();
     if (ok) ok = WriteHeader();
+    Unmap();
     g_rdb.file.reset();
     g_rdb.header[kHMagic] = 0;
     g_rdb.header[kHMagic + 1] = 0;
@@ -1004,7 +1082,7 @@ int RdbPutAddress(std::uint32_t address, std::uint16_t categories, std::uint16_t
     if (flags & kFlagOpposite) {
         if (!withBlock) {
             Put16(rec, kRFlags, recFlags | kFlagRemoved);
-            return WriteAt(t.recordOffset, rec) ? 1 : 0;
+            return StoreAt(t.recordOffset, rec) ? 1 : 0;
         }
         Put16(rec, kRFlags, recFlags & ~(kFlagRemoved | kFlagWholeSite));
         return AppendBlock(t, rec, copy) ? 1 : 0;
@@ -1013,7 +1091,7 @@ int RdbPutAddress(std::uint32_t address, std::uint16_t categories, std::uint16_t
     Put16(rec, kRFlags, flags);
     if (withBlock) return AppendBlock(t, rec, copy) ? 1 : 0;
     if (Get16(rec, kRPathLength) != 0) Put16(rec, kRFlags, flags | kFlagWholeSite);
-    return WriteAt(t.recordOffset, rec) ? 1 : 0;
+    return StoreAt(t.recordOffset, rec) ? 1 : 0;
 }
 
 int RdbPutName(std::string_view name, std::uint16_t categories, std::uint16_t flags) {
@@ -1044,7 +1122,7 @@ int RdbPutName(std::string_view name, std::uint16_t categories, std::uint16_t fl
     if (Get16(rec, kRCategories) == categories && Get16(rec, kRFlags) == flags) return 2;
     Put16(rec, kRCategories, Get16(rec, kRCategories) | categories);
     Put16(rec, kRFlags, flags);
-    return WriteAt(t.recordOffset, rec) ? 1 : 0;
+    return StoreAt(t.recordOffset, rec) ? 1 : 0;
 }
 
 int RdbAddAlias(std::uint32_t canonical, std::uint32_t alias) {
@@ -1095,6 +1173,7 @@ bool RdbIsOpen() {
 }
 
 void ResetRecordFile() {
+    Unmap();
     g_rdb.file.reset();
     ClearAliases();
     g_rdb.header = {};

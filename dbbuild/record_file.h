@@ -12,9 +12,11 @@
 //  - Operations return 1 on success and 0 on failure; RdbPutName returns 2 when an
 //    identical record already exists. A failed low-level call leaves its cause in
 //    RdbLastError(): an errno value, or 1 for a failed or short read or write.
-//  - Every insert writes the records it touches and the table descriptor at once; the
+//  - Every insert writes the records it touches and the table descriptor at once, through a
+//    shared mapping of the table area (so another reader of the file sees it at once); the
 //    alias pairs and the header reach the file at RdbClose (the header also at the end of
-//    an index build).
+//    an index build), and the indexes at RdbBuildIndexes, through the file layer. A file
+//    whose table area cannot be mapped is not opened.
 //  - RdbOpen refuses a file whose header or table descriptors do not describe this format,
 //    or whose offsets, counts and sizes do not fit inside the file's real size.
 //  - Limits, each failing the operation that reaches it (result 0) without changing the

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <vector>
 
 #include "platform/locations.h"
@@ -220,13 +221,30 @@ int FileStepCount() { return g_faults.steps; }
 
 namespace {
 
-bool SameIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
+// The names in a directory by lower-case name, read again only when the directory changed
+// (a database build looks for thousands of site names in the same few directories).
+const std::map<std::string, std::string>& NamesIgnoringCase(const std::filesystem::path& dir) {
+    struct Listing {
+        struct timespec changed{};
+        std::map<std::string, std::string> names;
+    };
+    static std::map<std::string, Listing> cache;
+    static const std::map<std::string, std::string> none;
+    struct stat st{};
+    std::string key = dir.empty() ? "." : dir.string();
+    if (::stat(key.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return none;
+    Listing& listing = cache[key];
+    if (listing.changed.tv_sec == st.st_mtim.tv_sec && listing.changed.tv_nsec == st.st_mtim.tv_nsec &&
+        !listing.names.empty())
+        return listing.names;
+    listing = Listing{st.st_mtim, {}};
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(key, ec)) {
+        std::string name = entry.path().filename().string(), lower = name;
+        for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        listing.names.emplace(std::move(lower), std::move(name));
+    }
+    return listing.names;
 }
 
 // The path of an existing file whose name matches `path` when letter case is ignored, one
@@ -242,15 +260,12 @@ std::string MatchIgnoringCase(const std::filesystem::path& path) {
             built = exact;
             continue;
         }
-        bool found = false;
-        for (const auto& entry : fs::directory_iterator(built.empty() ? "." : built, ec)) {
-            if (SameIgnoringCase(entry.path().filename().string(), part.string())) {
-                built = built / entry.path().filename();
-                found = true;
-                break;
-            }
-        }
-        if (!found) return {};
+        std::string lower = part.string();
+        for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const auto& names = NamesIgnoringCase(built);
+        auto it = names.find(lower);
+        if (it == names.end()) return {};
+        built = built / it->second;
     }
     return FileExists(built.string()) ? built.string() : std::string();
 }
@@ -285,8 +300,10 @@ std::string SearchFile(const std::string& name) {
         fs::path candidate = dir / name;
         if (FileExists(candidate.string())) return absolute(candidate);
     }
-    for (const auto& dir : dirs) {
-        std::string found = MatchIgnoringCase(absolute(dir / name));
+    // Letter case is ignored in the installation's own directories (the first four), not
+    // along the PATH, whose directories can be large.
+    for (std::size_t i = 0; i < dirs.size() && i < 4; ++i) {
+        std::string found = MatchIgnoringCase(absolute(dirs[i] / name));
         if (!found.empty()) return found;
     }
     return {};

@@ -1,7 +1,10 @@
 #include "resolve/resolvers.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 #include <vector>
 
 #include "dbbuild/line_reader.h"
@@ -70,15 +73,51 @@ void AppendRecord(std::string_view host, const AddressList& list) {
     platform::WriteAll(f.get(), record);
 }
 
-bool SameNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-        if (x != y) return false;
+std::string LowerCase(std::string_view text) {
+    std::string out(text);
+    for (auto& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return out;
+}
+
+// IPADDR.LST as read last: the first record of every host, by lower-case name. A database
+// rebuild asks for every site five times over; the file is read again only when it changed.
+struct RecordedAddresses {
+    bool loaded = false;
+    struct stat identity{};
+    std::unordered_map<std::string, AddressList> hosts;
+};
+RecordedAddresses g_recorded;
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// Reads every whole record; a file that ends inside a record ends the reading there.
+void LoadRecorded(int fd, const struct stat& identity) {
+    g_recorded = RecordedAddresses{};
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::max<off_t>(identity.st_size, 0)));
+    long got = platform::ReadSome(fd, bytes);
+    if (got < 0) return;
+    std::size_t whole = static_cast<std::size_t>(got) / kAddressRecordSize;
+    for (std::size_t r = 0; r < whole; ++r) {
+        const std::uint8_t* record = bytes.data() + r * kAddressRecordSize;
+        const char* name = reinterpret_cast<const char*>(record);
+        std::string host = LowerCase(std::string_view(name, strnlen(name, kRecordNameSize)));
+        if (g_recorded.hosts.count(host)) continue;  // the first record of a host wins
+        AddressList list{};
+        for (int i = 0; i < kAddressWords; ++i) {
+            const std::uint8_t* p = record + kRecordNameSize + static_cast<std::size_t>(i) * 4;
+            list[static_cast<std::size_t>(i)] = static_cast<std::uint32_t>(p[0]) |
+                                                static_cast<std::uint32_t>(p[1]) << 8 |
+                                                static_cast<std::uint32_t>(p[2]) << 16 |
+                                                static_cast<std::uint32_t>(p[3]) << 24;
+        }
+        g_recorded.hosts.emplace(std::move(host), list);
     }
-    return true;
+    g_recorded.identity = identity;
+    g_recorded.loaded = true;
 }
 
 // Looks the host up in IPADDR.LST; true with `list` filled at the first match.
@@ -86,22 +125,13 @@ bool FindRecorded(std::string_view host, AddressList& list) {
     platform::FileHandle f(settings::OpenCatalogueFile(settings::kFileIpAddrList,
                                                        settings::kModeReadDenyWrite));
     if (!f.valid()) return false;
-    std::array<std::uint8_t, kAddressRecordSize> record{};
-    while (platform::ReadExact(f.get(), std::span(record).first(kRecordNameSize))) {
-        if (!platform::ReadExact(f.get(), std::span(record).subspan(kRecordNameSize))) return false;
-        const char* name = reinterpret_cast<const char*>(record.data());
-        std::string_view recorded(name, strnlen(name, kRecordNameSize));
-        if (!SameNoCase(recorded, host)) continue;
-        for (int i = 0; i < kAddressWords; ++i) {
-            const std::uint8_t* p = record.data() + kRecordNameSize + static_cast<std::size_t>(i) * 4;
-            list[static_cast<std::size_t>(i)] = static_cast<std::uint32_t>(p[0]) |
-                                                static_cast<std::uint32_t>(p[1]) << 8 |
-                                                static_cast<std::uint32_t>(p[2]) << 16 |
-                                                static_cast<std::uint32_t>(p[3]) << 24;
-        }
-        return true;
-    }
-    return false;
+    struct stat identity{};
+    if (fstat(f.get(), &identity) != 0) return false;
+    if (!g_recorded.loaded || !SameFile(g_recorded.identity, identity)) LoadRecorded(f.get(), identity);
+    auto it = g_recorded.hosts.find(LowerCase(host));
+    if (it == g_recorded.hosts.end()) return false;
+    list = it->second;
+    return true;
 }
 
 std::uint32_t Octets(const std::array<std::uint8_t, 4>& o) {

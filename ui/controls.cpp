@@ -144,6 +144,12 @@ LRESULT StaticProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
             return old;
         }
         case WM_SETTEXT: {
+            // A text static given the text it already shows looks the same afterwards:
+            // nothing to repaint (progress windows set their text once per step).
+            std::uint32_t type = w ? (w->style & SS_TYPEMASK) : 0;
+            if (w && type != SS_ICON && type != SS_BITMAP &&
+                w->text == (lParam ? reinterpret_cast<const char*>(lParam) : ""))
+                return TRUE;
             LRESULT r = DefWindowProc(hwnd, message, wParam, lParam);
             if (Window* again = Find(hwnd)) LoadStaticImage(again);
             return r;

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <span>
@@ -326,8 +327,14 @@ RECT ToSurface(const Dc& dc, const RECT& logical) {
 }
 
 void FillArea(Surface& s, const RECT& area, COLORREF color) {
-    for (int y = area.top; y < area.bottom; ++y)
-        std::fill_n(s.row(y) + area.left, area.right - area.left, color & 0xFFFFFF);
+    if (area.right <= area.left || area.bottom <= area.top) return;
+    // The first row pixel by pixel, the others copied from it (bars and backgrounds are
+    // filled many times a second while a transfer runs).
+    auto width = static_cast<std::size_t>(area.right - area.left);
+    COLORREF* first = s.row(area.top) + area.left;
+    std::fill_n(first, width, color & 0xFFFFFF);
+    for (int y = area.top + 1; y < area.bottom; ++y)
+        std::memcpy(s.row(y) + area.left, first, width * sizeof(COLORREF));
 }
 
 void Plot(Surface& s, const RECT& clip, int x, int y, COLORREF color) {
@@ -411,6 +418,27 @@ void DrawLine(Dc& dc, POINT a, POINT b, const Object& pen) {
         last = std::min<std::int64_t>(last, m0 - lo + 1);
     }
     int half = (width - 1) / 2;
+    if (minor == 0 && width == 1 && pattern.empty()) {
+        // A solid horizontal or vertical hairline: the same pixels as the loop below, set
+        // as one run.
+        if (first >= last) return;
+        std::int64_t from = m0 + majorSign * (majorSign > 0 ? first : last - 1);
+        std::int64_t to = from + (last - first);  // [from, to) along the major axis
+        if (xMajor) {
+            if (n0 < clip.top || n0 >= clip.bottom) return;
+            from = std::max<std::int64_t>(from, clip.left);
+            to = std::min<std::int64_t>(to, clip.right);
+            if (from >= to) return;
+            std::fill_n(s.row(static_cast<int>(n0)) + from, to - from, pen.color & 0xFFFFFF);
+        } else {
+            if (n0 < clip.left || n0 >= clip.right) return;
+            from = std::max<std::int64_t>(from, clip.top);
+            to = std::min<std::int64_t>(to, clip.bottom);
+            for (std::int64_t y = from; y < to; ++y)
+                s.row(static_cast<int>(y))[n0] = pen.color & 0xFFFFFF;
+        }
+        return;
+    }
     for (std::int64_t i = first; i < last; ++i) {
         std::int64_t m = m0 + majorSign * i;
         std::int64_t n = n0 + minorSign * ((2 * i * minor + major - 1) / (2 * major));

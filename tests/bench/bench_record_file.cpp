@@ -2,9 +2,17 @@
 // addresses (every fourth with a two-item path block) and N names, building the indexes,
 // and lookups in the finished indexes. An address table holds at most 98304 records and
 // the name index at most 65535 names, so the large runs use those capacities.
+// BM_FullCapacityBuild is a whole database build at the build's largest size, shown next
+// to the time this machine takes to write a file of the same size sequentially.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <cstdio>
 #include <memory>
 #include <random>
 #include <string>
@@ -103,6 +111,141 @@ void BM_BuildIndexes(benchmark::State& state) {
     RdbClose();
 }
 BENCHMARK(BM_BuildIndexes)->Arg(10000)->Arg(98304)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+double CpuMs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+double WallMs() {
+    return std::chrono::duration<double, std::milli>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Adds the wall and CPU time since the last lap to the given sums.
+struct Stopwatch {
+    double wall = WallMs(), cpu = CpuMs();
+    void Lap(double& wallSum, double& cpuSum) {
+        const double w = WallMs(), c = CpuMs();
+        wallSum += w - wall;
+        cpuSum += c - cpu;
+        wall = w;
+        cpu = c;
+    }
+};
+
+struct Sequential {
+    double wall = -1, cpu = -1;
+};
+
+// Time to write `bytes` bytes to a new file at `path` with 1 MB writes, without syncing,
+// the best of five runs; the file is removed afterwards.
+Sequential SequentialWrite(const std::string& path, std::uint64_t bytes) {
+    const std::vector<std::uint8_t> chunk(1 << 20, 0x5A);
+    Sequential best{1e300, 1e300};
+    for (int run = 0; run < 5; ++run) {
+        std::remove(path.c_str());
+        double wall = 0, cpu = 0;
+        Stopwatch watch;
+        const int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+        if (fd < 0) return {};
+        for (std::uint64_t left = bytes; left > 0;) {
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, chunk.size()));
+            if (::write(fd, chunk.data(), n) != static_cast<ssize_t>(n)) {
+                ::close(fd);
+                return {};
+            }
+            left -= n;
+        }
+        ::close(fd);
+        watch.Lap(wall, cpu);
+        best.wall = std::min(best.wall, wall);
+        best.cpu = std::min(best.cpu, cpu);
+    }
+    std::remove(path.c_str());
+    return best;
+}
+
+std::uint64_t FileBytes(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+}
+
+// A database at full capacity, built with the build's parameters: 98304 addresses, every
+// second one with a path block of four items, 10000 alias pairs of present addresses and
+// 1000 names, then the indexes.
+void BM_FullCapacityBuild(benchmark::State& state) {
+    testsupport::TempInstall install;
+    ResetRecordFile();
+    const std::vector<std::uint32_t> addresses = Addresses(kMaxAddressCapacity);
+    std::vector<std::vector<std::uint8_t>> blocks(16);
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        for (int item = 0; item < 4; ++item) {
+            const std::string key = "dir" + std::to_string(b) + "/p" + std::to_string(item);
+            AddPathItem(blocks[b], static_cast<std::uint16_t>(1u << item),
+                        std::span(reinterpret_cast<const std::uint8_t*>(key.data()), key.size()));
+        }
+    }
+    const std::string path = install.file("FULL.BIN");
+    // Wall and process CPU milliseconds: create, address inserts, aliases and names, index
+    // build, close; the machine may be shared, so CPU time is shown too.
+    constexpr int kPhases = 5;
+    double wall[kPhases] = {}, cpu[kPhases] = {};
+    int runs = 0;
+    for (auto _ : state) {
+        // A build starts without a file of its temporary name (the last one was renamed).
+        state.PauseTiming();
+        std::remove(path.c_str());
+        state.ResumeTiming();
+        std::mt19937 random(2);
+        Stopwatch watch;
+        bool ok = RdbCreate(path, kBuildPathDataSize, kBuildAddressCapacity, kBuildNameCapacity) == 1;
+        watch.Lap(wall[0], cpu[0]);
+        for (std::size_t i = 0; ok && i < addresses.size(); ++i) {
+            const std::span<const std::uint8_t> block =
+                i % 2 == 0 ? std::span<const std::uint8_t>(blocks[i / 2 % blocks.size()])
+                           : std::span<const std::uint8_t>();
+            ok = RdbPutAddress(addresses[i], static_cast<std::uint16_t>(1u << (i % 14)), 0,
+                               block) == 1;
+        }
+        watch.Lap(wall[1], cpu[1]);
+        for (std::size_t i = 0; ok && i < 10000; ++i)
+            ok = RdbAddAlias(addresses[i * 9], random() | 0x80000000u) == 1;
+        for (std::size_t i = 0; ok && i < kBuildNameCapacity; ++i)
+            ok = RdbPutName(SiteName(i), 0xFEFE, kFlagApprovedDomain) == 1;
+        watch.Lap(wall[2], cpu[2]);
+        ok = ok && RdbBuildIndexes(0, 0xFFFF) == 1;
+        watch.Lap(wall[3], cpu[3]);
+        ok = RdbClose() == 1 && ok;
+        watch.Lap(wall[4], cpu[4]);
+        ++runs;
+        if (!ok) state.SkipWithError("build failed");
+    }
+    if (runs == 0) return;
+    double buildWall = 0, buildCpu = 0;
+    for (int p = 0; p < kPhases; ++p) {
+        wall[p] /= runs;
+        cpu[p] /= runs;
+        buildWall += wall[p];
+        buildCpu += cpu[p];
+    }
+    const std::uint64_t bytes = FileBytes(path);
+    const Sequential seq = SequentialWrite(install.file("SEQ.BIN"), bytes);
+    state.counters["file_MB"] = static_cast<double>(bytes) / 1e6;
+    state.counters["build_ms"] = buildWall;
+    state.counters["build_cpu_ms"] = buildCpu;
+    state.counters["seq_write_ms"] = seq.wall;
+    state.counters["ratio"] = seq.wall > 0 ? buildWall / seq.wall : 0;
+    std::printf("full-capacity build of %.2f MB: %.1f ms (cpu %.1f ms) = create %.1f + addresses "
+                "%.1f + aliases and names %.1f + indexes %.1f + close %.1f\n"
+                "  sequential write of as many bytes: %.1f ms (cpu %.1f ms); ratio %.2f "
+                "(cpu %.2f), target within 5\n",
+                static_cast<double>(bytes) / 1e6, buildWall, buildCpu, wall[0], wall[1], wall[2],
+                wall[3], wall[4], seq.wall, seq.cpu, seq.wall > 0 ? buildWall / seq.wall : 0,
+                seq.cpu > 0 ? buildCpu / seq.cpu : 0);
+}
+BENCHMARK(BM_FullCapacityBuild)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Lookups in the built indexes of an N-address, N-name database, the way the filter makes
 // them: addresses by bucket, names by binary search.

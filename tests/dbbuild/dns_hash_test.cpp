@@ -241,25 +241,23 @@ TEST_F(DnsHashFileTest, NamesOfOneBucketFormARingInInsertionOrder) {
     }
 }
 
-// A put whose record or link write fails keeps nothing of its name: the next put takes the
-// same index, and the closed file holds whole rings only, also when the failed put was the
-// last one and left its record behind the others.
+// A put that cannot get the file's room for its record keeps nothing of its name: the next
+// put takes the same index, and the closed file holds whole rings only, also when the failed
+// put was the last one. The file grows through the file layer ahead of the records, so a
+// fault injected before each put hits the first put that needs more room.
 TEST_F(DnsHashFileTest, AFailedPutKeepsNothingOfItsName) {
     const std::vector<std::string> ring = SameBucket(101, 3);
     std::string alone = "alone.example";
     while (DnsNameHash(alone) % 101 == DnsNameHash(ring[0]) % 101) alone = "x" + alone;
     const struct {
         const char* what;
-        std::string name;  // put after ring[0] and ring[1]
-        int failingWrite;  // 1: the record, 2: the link to it
+        std::string name;  // put after ring[0], ring[1] and names of other buckets
         bool putAfter;     // another name goes in after the failure
     } cases[] = {
-        {"record into an empty bucket", alone, 1, true},
-        {"link from an empty bucket", alone, 2, true},
-        {"record into a ring", ring[2], 1, true},
-        {"link from the ring's last record", ring[2], 2, true},
-        {"link of the last put", alone, 2, false},
-        {"link into a ring by the last put", ring[2], 2, false},
+        {"record into an empty bucket", alone, true},
+        {"record into a ring", ring[2], true},
+        {"record of the last put", alone, false},
+        {"record into a ring by the last put", ring[2], false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -267,12 +265,27 @@ TEST_F(DnsHashFileTest, AFailedPutKeepsNothingOfItsName) {
         std::uint32_t value = 7;
         ASSERT_EQ(DnsHashPut(ring[0], &value), 1);
         ASSERT_EQ(DnsHashPut(ring[1], &value), 2);
-        platform::InjectFileFault(c.failingWrite);
+        std::vector<Stored> expected = {{ring[0], "7.0.0.0"}, {ring[1], "7.0.0.0"}};
+        // Names of other buckets until one finds no room.
+        int stored = 2;
+        for (int i = 0; stored < 100000; ++i) {
+            const std::string filler = "filler" + std::to_string(i) + ".example";
+            const std::uint32_t bucket = DnsNameHash(filler) % 101;
+            if (bucket == DnsNameHash(alone) % 101 || bucket == DnsNameHash(ring[0]) % 101)
+                continue;
+            platform::InjectFileFault(1);
+            const int put = DnsHashPut(filler, &value);
+            platform::ClearFileFaults();
+            if (put == 0) break;
+            ASSERT_EQ(put, ++stored);
+            expected.push_back({filler, "7.0.0.0"});
+        }
+        ASSERT_LT(stored, 100000) << "the file never grew";
+        platform::InjectFileFault(1);
         EXPECT_EQ(DnsHashPut(c.name, &value), 0);
         platform::ClearFileFaults();
-        std::vector<Stored> expected = {{ring[0], "7.0.0.0"}, {ring[1], "7.0.0.0"}};
         if (c.putAfter) {
-            EXPECT_EQ(DnsHashPut("later.example", &value), 3);
+            EXPECT_EQ(DnsHashPut("later.example", &value), stored + 1);
             expected.push_back({"later.example", "7.0.0.0"});
         }
         ASSERT_EQ(DnsHashClose(), 1);

@@ -719,9 +719,16 @@ TEST_F(RecordFile, DamagedBucketChainsFailTheInsert) {
 
 TEST_F(RecordFile, AFailedWriteFailsTheOperation) {
     CreateBuildFile();
-    platform::InjectFileFault(1);  // the record write
-    EXPECT_EQ(RdbPutAddress(1, 1, 0), 0);
-    EXPECT_EQ(RdbLastError(), 1);
+    // Inserts store into the mapped table area; the index sections, the descriptors and
+    // the header go through the file layer.
+    ASSERT_EQ(RdbPutAddress(1, 1, 0), 1);
+    ASSERT_EQ(RdbPutName("a.example", 1, 0), 1);
+    for (int step : {1, 2, 3, 4}) {  // bucket, key and path sections, index descriptor
+        platform::InjectFileFault(step);
+        EXPECT_EQ(RdbBuildIndexes(0, 0xFFFF), 0) << step;
+        EXPECT_EQ(RdbLastError(), 1) << step;
+    }
+    platform::ClearFileFaults();
     platform::InjectFileFault(1);  // the header write
     EXPECT_EQ(RdbClose(), 0);
     EXPECT_FALSE(RdbIsOpen());

@@ -57,6 +57,13 @@ protected:
                               "\n19=\n");
     }
 
+    // The console on another day: faketime moves its clock. (faketime preloads a library; a
+    // sanitizer build must be told that its runtime need not come first.)
+    std::string LaterRun(const std::string& day) {
+        return "ASAN_OPTIONS=verify_asan_link_order=0:${ASAN_OPTIONS:-} setsid -w faketime '" + day +
+               " 12:00:00' " + BuiltProgram("veldana") + " /qr < /dev/null";
+    }
+
     // Runs the console without a controlling terminal, as a scheduled job would.
     int QuickRun(std::string& err) {
         return RunCommand("setsid -w " + BuiltProgram("veldana") + " /qr < /dev/null", nullptr, &err);
@@ -111,15 +118,13 @@ TEST_F(ListUpdateTest, ThroughAProxyAndNothingDueTheNextDay) {
     std::string out;
     ASSERT_EQ(RunCommand("date -d tomorrow +%F", &out), 0);
     out.pop_back();
-    ASSERT_EQ(RunCommand("setsid -w faketime '" + out + " 12:00:00' " + BuiltProgram("veldana") +
-                             " /qr < /dev/null", nullptr, &err), 0) << err;
+    ASSERT_EQ(RunCommand(LaterRun(out), nullptr, &err), 0) << err;
     EXPECT_EQ(server.Log(), log) << "no request the next day";
 
     // A week later the lists are due again (which also shows the clock was moved).
     ASSERT_EQ(RunCommand("date -d '8 days' +%F", &out), 0);
     out.pop_back();
-    ASSERT_EQ(RunCommand("setsid -w faketime '" + out + " 12:00:00' " + BuiltProgram("veldana") +
-                             " /qr < /dev/null", nullptr, &err), 0) << err;
+    ASSERT_EQ(RunCommand(LaterRun(out), nullptr, &err), 0) << err;
     EXPECT_GT(server.Log().size(), log.size()) << "due after seven days";
 }
 
