@@ -302,9 +302,13 @@ std::string SearchFile(const std::string& name) {
     }
     // Letter case is ignored in the installation's own directories (the first four), not
     // along the PATH, whose directories can be large.
+    std::string lower = name;
+    for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     for (std::size_t i = 0; i < dirs.size() && i < 4; ++i) {
-        std::string found = MatchIgnoringCase(absolute(dirs[i] / name));
-        if (!found.empty()) return found;
+        const auto& names = NamesIgnoringCase(dirs[i]);
+        auto it = names.find(lower);
+        if (it != names.end() && FileExists((dirs[i] / it->second).string()))
+            return absolute(dirs[i] / it->second);
     }
     return {};
 }
