@@ -4,6 +4,8 @@
 // the way the filter makes them, from the file and from memory, half of them for absent
 // names.
 #include <benchmark/benchmark.h>
+
+#include "tests/bench/bench_support.h"
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,6 +24,8 @@
 
 namespace {
 
+using namespace benchsupport;
+
 using namespace dbbuild;
 
 std::string HostName(std::size_t i) {
@@ -39,40 +43,6 @@ void WriteRawList(const testsupport::TempInstall& install, std::size_t n) {
         raw += std::string("\x0a\x00\x00\x01", 4);
     }
     install.writeFile(install.file("DNSRAW.NOT"), raw);
-}
-
-double CpuMs() {
-    timespec t{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
-}
-double WallMs() {
-    return std::chrono::duration<double, std::milli>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-// Best wall and CPU milliseconds of five sequential writes of `bytes` bytes to a new file at
-// `path` (1 MB writes, no sync, the file removed before each run and afterwards).
-std::pair<double, double> SequentialWrite(const std::string& path, std::uint64_t bytes) {
-    const std::vector<std::uint8_t> chunk(1 << 20, 0x5A);
-    double bestWall = 1e300, bestCpu = 1e300;
-    for (int run = 0; run < 5; ++run) {
-        std::remove(path.c_str());
-        const double w = WallMs(), c = CpuMs();
-        const int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
-        if (fd < 0) return {-1, -1};
-        for (std::uint64_t left = bytes; left > 0;) {
-            const std::size_t k = static_cast<std::size_t>(std::min<std::uint64_t>(left, chunk.size()));
-            if (::write(fd, chunk.data(), k) != static_cast<ssize_t>(k)) break;
-            left -= k;
-        }
-        ::close(fd);
-        bestWall = std::min(bestWall, WallMs() - w);
-        bestCpu = std::min(bestCpu, CpuMs() - c);
-    }
-    std::remove(path.c_str());
-    return {bestWall, bestCpu};
 }
 
 void BM_BuildFromRawList(benchmark::State& state) {

@@ -5,6 +5,8 @@
 // same steps one by one (the four databases, then DNSHASH.DAT) and shows each next to the
 // time this machine takes to write the bytes that step leaves on disk sequentially.
 #include <benchmark/benchmark.h>
+
+#include "tests/bench/bench_support.h"
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,50 +31,13 @@
 
 namespace {
 
+using namespace benchsupport;
+
 using namespace dbbuild;
 
 constexpr std::size_t kListAddresses = 98304;
 constexpr std::size_t kSites = 2048;  // 1024 entries in each of the two site lists
 constexpr std::size_t kRawNames = 1000000;
-
-double CpuMs() {
-    timespec t{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
-}
-double WallMs() {
-    return std::chrono::duration<double, std::milli>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-struct Times {
-    double wall = 0, cpu = 0;
-};
-
-// Best of five sequential writes of `bytes` bytes to a new file at `path` (1 MB writes, no
-// sync); the file is removed before each run and afterwards.
-Times SequentialWrite(const std::string& path, std::uint64_t bytes) {
-    const std::vector<std::uint8_t> chunk(1 << 20, 0x5A);
-    Times best{1e300, 1e300};
-    for (int run = 0; run < 5; ++run) {
-        std::remove(path.c_str());
-        const double w = WallMs(), c = CpuMs();
-        const int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
-        if (fd < 0) return {-1, -1};
-        for (std::uint64_t left = bytes; left > 0;) {
-            const std::size_t k =
-                static_cast<std::size_t>(std::min<std::uint64_t>(left, chunk.size()));
-            if (::write(fd, chunk.data(), k) != static_cast<ssize_t>(k)) break;
-            left -= k;
-        }
-        ::close(fd);
-        best.wall = std::min(best.wall, WallMs() - w);
-        best.cpu = std::min(best.cpu, CpuMs() - c);
-    }
-    std::remove(path.c_str());
-    return best;
-}
 
 std::uint64_t FileBytes(const std::string& path) {
     struct stat st {};

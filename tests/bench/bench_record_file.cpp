@@ -5,6 +5,8 @@
 // BM_FullCapacityBuild is a whole database build at the build's largest size, shown next
 // to the time this machine takes to write a file of the same size sequentially.
 #include <benchmark/benchmark.h>
+
+#include "tests/bench/bench_support.h"
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,6 +25,8 @@
 #include "tests/support/temp_install.h"
 
 namespace {
+
+using namespace benchsupport;
 
 using namespace dbbuild;
 
@@ -112,17 +116,6 @@ void BM_BuildIndexes(benchmark::State& state) {
 }
 BENCHMARK(BM_BuildIndexes)->Arg(10000)->Arg(98304)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-double CpuMs() {
-    timespec t{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
-}
-double WallMs() {
-    return std::chrono::duration<double, std::milli>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 // Adds the wall and CPU time since the last lap to the given sums.
 struct Stopwatch {
     double wall = WallMs(), cpu = CpuMs();
@@ -134,38 +127,6 @@ struct Stopwatch {
         cpu = c;
     }
 };
-
-struct Sequential {
-    double wall = -1, cpu = -1;
-};
-
-// Time to write `bytes` bytes to a new file at `path` with 1 MB writes, without syncing,
-// the best of five runs; the file is removed afterwards.
-Sequential SequentialWrite(const std::string& path, std::uint64_t bytes) {
-    const std::vector<std::uint8_t> chunk(1 << 20, 0x5A);
-    Sequential best{1e300, 1e300};
-    for (int run = 0; run < 5; ++run) {
-        std::remove(path.c_str());
-        double wall = 0, cpu = 0;
-        Stopwatch watch;
-        const int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
-        if (fd < 0) return {};
-        for (std::uint64_t left = bytes; left > 0;) {
-            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, chunk.size()));
-            if (::write(fd, chunk.data(), n) != static_cast<ssize_t>(n)) {
-                ::close(fd);
-                return {};
-            }
-            left -= n;
-        }
-        ::close(fd);
-        watch.Lap(wall, cpu);
-        best.wall = std::min(best.wall, wall);
-        best.cpu = std::min(best.cpu, cpu);
-    }
-    std::remove(path.c_str());
-    return best;
-}
 
 std::uint64_t FileBytes(const std::string& path) {
     struct stat st {};
@@ -231,7 +192,7 @@ void BM_FullCapacityBuild(benchmark::State& state) {
         buildCpu += cpu[p];
     }
     const std::uint64_t bytes = FileBytes(path);
-    const Sequential seq = SequentialWrite(install.file("SEQ.BIN"), bytes);
+    const Times seq = SequentialWrite(install.file("SEQ.BIN"), bytes);
     state.counters["file_MB"] = static_cast<double>(bytes) / 1e6;
     state.counters["build_ms"] = buildWall;
     state.counters["build_cpu_ms"] = buildCpu;
