@@ -128,6 +128,42 @@ TEST_F(ListUpdateTest, ThroughAProxyAndNothingDueTheNextDay) {
     EXPECT_GT(server.Log().size(), log.size()) << "due after seven days";
 }
 
+// The same contract served by nginx, reached through tinyproxy: a quiet automatic update,
+// then an interactive one that finds every list current by the date of Last-Modified.
+TEST_F(ListUpdateTest, NginxThroughTinyproxyQuietlyThenCurrent) {
+    if (testsupport::NginxPeer::Program().empty() || testsupport::TinyproxyPeer::Program().empty())
+        GTEST_SKIP() << "nginx or tinyproxy is not installed";
+    std::string notList = MakeList("VELDA.NOT", "kind restricted\naddress 192.0.2.10 0x0001\n");
+    std::string yesList = MakeList("VELDA.YES", "kind approved\naddress 198.51.100.1 0x0200\n");
+    std::string rawYes = served.WriteFile("DNSRAW.YES", RawList("good.example", 0x01646433));
+    std::string rawNot = served.WriteFile("DNSRAW.NOT", RawList("bad.example", 0x0909090a));
+    testsupport::NginxPeer nginx;
+    ASSERT_TRUE(nginx.Start({{"43", notList, "VELDANOT.RCV"}, {"16", yesList, "VELDAYES.RCV"},
+                             {"22", rawYes, "RAWYES.RCV"}, {"21", rawNot, "RAWNOT.RCV"}}))
+        << nginx.ErrorLog();
+    testsupport::TinyproxyPeer proxy;
+    ASSERT_TRUE(proxy.Start()) << proxy.Log();
+    install.writeFile(install.file("STRINGS.INI"),
+                      "[strings]\n13=127.0.0.1:" + std::to_string(nginx.port()) + "\n");
+    settings::WriteSetting(settings::kKeyProxyServer, {}, "127.0.0.1");
+    settings::WriteSetting(settings::kKeyProxyPort, {}, std::to_string(proxy.port()));
+
+    std::string err;
+    ASSERT_EQ(QuickRun(err), 0) << err;
+    EXPECT_EQ(err, "");
+    for (const char* name : {"VELDA.NOT", "VELDA.YES", "DNSRAW.YES", "DNSRAW.NOT"})
+        EXPECT_EQ(install.readFile(install.file(name)), install.readFile(served.path() + "/" + name)) << name;
+    EXPECT_EQ(settings::ReadSetting(settings::kKeyBinChanged), "1");
+    EXPECT_NE(nginx.AccessLog().find("GET /filedown/21"), std::string::npos) << nginx.AccessLog();
+    EXPECT_NE(proxy.Log().find("filedown/43"), std::string::npos) << "through the proxy\n" << proxy.Log();
+
+    // Due again, now interactive: the installed lists carry the server's dates.
+    settings::WriteSetting(settings::kKeyNotDownloadDay, {}, "1");
+    settings::WriteSetting(settings::kKeyAutoDownload, {}, "0");
+    ASSERT_EQ(QuickRun(err), 0) << err;
+    EXPECT_NE(err.find("All VeldaLists are up to date."), std::string::npos) << err;
+}
+
 TEST_F(ListUpdateTest, WithAutomaticDownloadOffTheMessagesGoToStandardError) {
     StartServer();
     settings::WriteSetting(settings::kKeyAutoDownload, {}, "0");
