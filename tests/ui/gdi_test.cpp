@@ -1022,35 +1022,35 @@ void Put(std::vector<unsigned char>& out, std::uint32_t v, int bytes) {
     for (int i = 0; i < bytes; ++i) out.push_back(static_cast<unsigned char>(v >> (8 * i)));
 }
 
-std::vector<unsigned char> MakeBmp(const BmpSpec& spec) {
-    int h = std::abs(spec.height);
-    std::size_t stride = (static_cast<std::size_t>(spec.width) * spec.bpp + 31) / 32 * 4;
+std::vector<unsigned char> MakeBmp(const BmpSpec& bmp) {
+    int h = std::abs(bmp.height);
+    std::size_t stride = (static_cast<std::size_t>(bmp.width) * bmp.bpp + 31) / 32 * 4;
     std::vector<unsigned char> info;
-    Put(info, spec.headerSize, 4);
-    Put(info, static_cast<std::uint32_t>(spec.width), 4);
-    Put(info, static_cast<std::uint32_t>(spec.height), 4);
+    Put(info, bmp.headerSize, 4);
+    Put(info, static_cast<std::uint32_t>(bmp.width), 4);
+    Put(info, static_cast<std::uint32_t>(bmp.height), 4);
     Put(info, 1, 2);
-    Put(info, static_cast<std::uint32_t>(spec.bpp), 2);
-    Put(info, spec.compression, 4);
+    Put(info, static_cast<std::uint32_t>(bmp.bpp), 2);
+    Put(info, bmp.compression, 4);
     Put(info, static_cast<std::uint32_t>(stride * h), 4);
     Put(info, 2835, 4);
     Put(info, 2835, 4);
-    Put(info, static_cast<std::uint32_t>(spec.palette.size()), 4);
+    Put(info, static_cast<std::uint32_t>(bmp.palette.size()), 4);
     Put(info, 0, 4);
-    for (std::uint32_t m : spec.masks) Put(info, m, 4);
-    while (info.size() < spec.headerSize) info.push_back(0);
-    for (std::uint32_t c : spec.palette) Put(info, c, 4);
+    for (std::uint32_t m : bmp.masks) Put(info, m, 4);
+    while (info.size() < bmp.headerSize) info.push_back(0);
+    for (std::uint32_t c : bmp.palette) Put(info, c, 4);
     std::vector<unsigned char> pixels;
     for (int row = 0; row < h; ++row) {
-        int y = spec.height < 0 ? row : h - 1 - row;
+        int y = bmp.height < 0 ? row : h - 1 - row;
         std::vector<unsigned char> line(stride, 0);
-        for (int x = 0; x < spec.width; ++x) {
-            std::uint32_t v = spec.value(x, y);
-            std::size_t bit = static_cast<std::size_t>(x) * spec.bpp;
-            if (spec.bpp < 8) {
-                line[bit / 8] |= static_cast<unsigned char>(v << (8 - spec.bpp - bit % 8));
+        for (int x = 0; x < bmp.width; ++x) {
+            std::uint32_t v = bmp.value(x, y);
+            std::size_t bit = static_cast<std::size_t>(x) * bmp.bpp;
+            if (bmp.bpp < 8) {
+                line[bit / 8] |= static_cast<unsigned char>(v << (8 - bmp.bpp - bit % 8));
             } else {
-                for (int i = 0; i < spec.bpp / 8; ++i)
+                for (int i = 0; i < bmp.bpp / 8; ++i)
                     line[bit / 8 + i] = static_cast<unsigned char>(v >> (8 * i));
             }
         }
@@ -1075,7 +1075,7 @@ TEST_F(GdiBmpTest, DecodesEveryDepthAndRowOrder) {
                                                 0xFFFFFF, 0x808080, 0x123456, 0xABCDEF};
     struct Case {
         const char* name;
-        BmpSpec spec;
+        BmpSpec bmp;
         std::function<COLORREF(int, int)> color;
         std::function<int(int, int)> alpha;  // null: no alpha channel
     };
@@ -1134,15 +1134,15 @@ TEST_F(GdiBmpTest, DecodesEveryDepthAndRowOrder) {
     for (const auto& c : cases) {
         DecodedImage image;
         std::string error;
-        ASSERT_TRUE(DecodeBmp(MakeBmp(c.spec), image, &error)) << c.name << ": " << error;
-        ASSERT_EQ(image.pixels.width(), c.spec.width) << c.name;
-        ASSERT_EQ(image.pixels.height(), std::abs(c.spec.height)) << c.name;
+        ASSERT_TRUE(DecodeBmp(MakeBmp(c.bmp), image, &error)) << c.name << ": " << error;
+        ASSERT_EQ(image.pixels.width(), c.bmp.width) << c.name;
+        ASSERT_EQ(image.pixels.height(), std::abs(c.bmp.height)) << c.name;
         ExpectPixels(image.pixels, c.color, c.name);
         if (c.alpha) {
-            ASSERT_EQ(image.alpha.size(), static_cast<std::size_t>(c.spec.width * 2)) << c.name;
+            ASSERT_EQ(image.alpha.size(), static_cast<std::size_t>(c.bmp.width * 2)) << c.name;
             for (int y = 0; y < 2; ++y)
-                for (int x = 0; x < c.spec.width; ++x)
-                    EXPECT_EQ(image.alpha[y * c.spec.width + x], c.alpha(x, y)) << c.name;
+                for (int x = 0; x < c.bmp.width; ++x)
+                    EXPECT_EQ(image.alpha[y * c.bmp.width + x], c.alpha(x, y)) << c.name;
         } else {
             EXPECT_TRUE(image.alpha.empty()) << c.name;
         }
