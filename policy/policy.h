@@ -6,8 +6,6 @@
 
 #include <array>
 #include <cstdint>
-#include <ctime>
-#include <functional>
 #include <string>
 
 namespace policy {
