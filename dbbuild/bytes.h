@@ -3,26 +3,34 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 namespace dbbuild {
 
+// The formats are little-endian, like every host this builds for; a fixed-size memcpy
+// compiles to one load or store.
+static_assert(std::endian::native == std::endian::little);
+
 inline std::uint16_t Get16(std::span<const std::uint8_t> b, std::size_t o) {
-    return static_cast<std::uint16_t>(b[o] | (b[o + 1] << 8));
+    std::uint16_t v;
+    std::memcpy(&v, b.data() + o, sizeof v);
+    return v;
 }
 inline std::uint32_t Get32(std::span<const std::uint8_t> b, std::size_t o) {
-    return static_cast<std::uint32_t>(b[o]) | (static_cast<std::uint32_t>(b[o + 1]) << 8) |
-           (static_cast<std::uint32_t>(b[o + 2]) << 16) |
-           (static_cast<std::uint32_t>(b[o + 3]) << 24);
+    std::uint32_t v;
+    std::memcpy(&v, b.data() + o, sizeof v);
+    return v;
 }
 inline void Put16(std::span<std::uint8_t> b, std::size_t o, std::uint32_t v) {
-    b[o] = static_cast<std::uint8_t>(v);
-    b[o + 1] = static_cast<std::uint8_t>(v >> 8);
+    const auto w = static_cast<std::uint16_t>(v);
+    std::memcpy(b.data() + o, &w, sizeof w);
 }
 inline void Put32(std::span<std::uint8_t> b, std::size_t o, std::uint32_t v) {
-    for (std::size_t i = 0; i < 4; ++i) b[o + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    std::memcpy(b.data() + o, &v, sizeof v);
 }
 
 inline const std::array<std::uint32_t, 256>& CrcTable() {

@@ -1,5 +1,4 @@
 #include "dbbuild/record_file.h"
-#include "dbbuild/bytes.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -11,6 +10,7 @@
 #include <new>
 #include <unordered_map>
 
+#include "dbbuild/bytes.h"
 #include "platform/files.h"
 
 namespace dbbuild {
@@ -20,6 +20,7 @@ constexpr std::uint32_t kBucketArrayBytes = 0x200000;
 constexpr std::uint32_t kUsedBuckets = 65536;  // bucket numbers are 16 bits wide
 constexpr std::uint32_t kEmptyBucket = 0xFFFFFFFF;
 constexpr std::size_t kFillChunk = 262144;
+constexpr std::uint64_t kPrepareChunk = 262144;
 constexpr std::uint64_t kMaxTableAreaEnd = 0x7FFFFFFF;  // leaves 32-bit room for the indexes
 constexpr std::uint32_t kAddressModulus = 524287;
 constexpr std::uint32_t kNoEntry = 0xFFFFFFFF;
@@ -76,12 +77,63 @@ struct TableState {
     std::uint64_t slotOffset = 0;    // file offset of the current bucket slot
     std::uint32_t first = 0;         // the slot's record number, as the last search read it
     std::uint32_t firstNext = 0;     // that record's next number
+    // Ends (file offsets) of the written parts of the record area and of the path area; see
+    // PrepareArea.
+    std::uint64_t recordsPrepared = 0;
+    std::uint64_t pathPrepared = 0;
 
     std::uint32_t Field(std::size_t o) const { return Get32(descriptor, o); }
     void SetField(std::size_t o, std::uint32_t v) { Put32(descriptor, o, v); }
     std::uint64_t OffsetOf(std::uint32_t r) const {
         return std::uint64_t{Field(kDRecords)} + std::uint64_t{r} * recordSize;
     }
+};
+
+std::uint32_t IndexBucket(std::uint32_t address) {
+    return address % kIndexBucketCount;
+}
+
+// The entries of an address index while it is built.
+struct IndexEntries {
+    std::vector<std::uint32_t> address;
+    std::vector<std::uint16_t> categories;
+    std::vector<std::uint32_t> pathOffset;
+    std::vector<std::uint32_t> bucket;
+    std::vector<std::uint32_t> next;  // bucket list link
+    std::vector<std::uint32_t> heads;
+
+    void Clear() {
+        address.clear();
+        categories.clear();
+        pathOffset.clear();
+        bucket.clear();
+        next.clear();
+        heads.assign(kIndexBucketCount, kNoEntry);
+    }
+
+    std::uint32_t Count() const { return static_cast<std::uint32_t>(address.size()); }
+    void Add(std::uint32_t a, std::uint16_t c, std::uint32_t p) {
+        const std::uint32_t b = IndexBucket(a);
+        bucket.push_back(b);
+        address.push_back(a);
+        categories.push_back(c);
+        pathOffset.push_back(p);
+        next.push_back(heads[b]);
+        heads[b] = Count() - 1;
+    }
+    std::uint32_t Find(std::uint32_t a) const {
+        for (std::uint32_t e = heads[IndexBucket(a)]; e != kNoEntry; e = next[e])
+            if (address[e] == a) return e;
+        return kNoEntry;
+    }
+};
+
+// Buffers of the index build, kept from one build to the next: a rebuild makes four
+// databases in a row, and fresh buffers of several megabytes cost a page fault per page.
+struct IndexScratch {
+    IndexEntries entries;
+    std::vector<std::uint8_t> paths, buckets, keys, pool, section;
+    std::vector<std::uint32_t> place, offsets;
 };
 
 struct RecordFileState {
@@ -105,6 +157,8 @@ struct RecordFileState {
     // file's contents go through the file layer.
     std::uint8_t* map = nullptr;
     std::size_t mapSize = 0;
+    IndexScratch scratch;
+    std::vector<std::uint8_t> blockCopy;
 };
 
 RecordFileState g_rdb;
@@ -201,6 +255,43 @@ bool WriteHeader() {
     return WriteAt(0, g_rdb.header);
 }
 
+// A new file's record and path areas are left as holes. A hole page first touched through
+// the mapping costs a fault that zero-fills it and a second one that makes it writable, which
+// at full capacity takes more time than the inserts themselves; a page that a write() made
+// costs one cheap fault. So the areas are written with zeros ahead of their use, a chunk at
+// a time, through the file layer. `prepared` is the end of the written part; bytes behind
+// it are never written with zeros again.
+bool PrepareArea(std::uint64_t& prepared, std::uint64_t areaEnd, std::uint64_t needed) {
+    if (needed <= prepared) return true;
+    static const std::array<std::uint8_t, kPrepareChunk> zeros{};
+    const std::uint64_t to = std::min(areaEnd, std::max(needed, prepared + kPrepareChunk));
+    for (std::uint64_t at = prepared; at < to;) {
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(to - at, zeros.size()));
+        const ssize_t done = ::pwrite(g_rdb.file.get(), zeros.data(), n, static_cast<off_t>(at));
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) {
+            g_rdb.lastError = done < 0 ? errno : 1;
+            return false;
+        }
+        at += static_cast<std::uint64_t>(done);
+        prepared = at;
+    }
+    return true;
+}
+
+// Makes sure the record a new slot takes and a path block of `blockLength` bytes land in
+// written parts of their areas; nothing in the file changes when this fails.
+bool PrepareInsert(TableState& t, bool newRecord, std::size_t blockLength) {
+    if (newRecord && t.Field(kDFreeLength) == 0 &&
+        !PrepareArea(t.recordsPrepared, std::uint64_t{t.Field(kDRecords)} + t.Field(kDRecordBytes),
+                     t.OffsetOf(t.Field(kDNextUnused) + 1)))
+        return false;
+    const std::uint64_t path = t.Field(kDPathOffset);
+    return blockLength == 0 || PrepareArea(t.pathPrepared, path + t.Field(kDPathSize),
+                                           path + t.Field(kDPathUsed) + blockLength);
+}
+
 // ---- Aliases ----
 
 void ClearAliases() {
@@ -226,25 +317,34 @@ enum class Found { kNo, kYes, kError };
 
 // Looks for a record in the bucket slot t.slotOffset names. When found, t.record and
 // t.recordOffset name it and g_rdb.lastRecord holds it.
+// The slot and the records are compared where they lie in the mapping, which the checked
+// layout keeps them inside of; only the record found is copied.
 template <typename Match>
 Found FindRecord(TableState& t, Match matches) {
-    std::uint32_t first = 0;
-    if (!ReadU32At(t.slotOffset, first)) return Found::kError;
+    const std::uint32_t used = t.Field(kDNextUnused);
+    g_rdb.lastError = 0;
+    if (!Mapped(t.slotOffset, 4) || !Mapped(t.OffsetOf(0), std::size_t{used} * t.recordSize)) {
+        g_rdb.lastError = 1;
+        return Found::kError;
+    }
+    const std::uint32_t first = Get32(std::span(g_rdb.map + t.slotOffset, 4), 0);
     t.first = first;
     if (first == kEmptyBucket) return Found::kNo;
-    const std::uint32_t used = t.Field(kDNextUnused);
-    std::span<std::uint8_t> rec(g_rdb.lastRecord.data(), t.recordSize);
     std::uint32_t r = first;
     // A chain longer than the records in use does not close: the file is damaged.
     for (std::uint32_t steps = 0; steps <= used; ++steps) {
         if (r >= used) return Found::kError;
-        std::uint64_t off = t.OffsetOf(r);
-        if (!ReadAt(off, rec)) return Found::kError;
-        t.record = r;
-        t.recordOffset = off;
-        if (r == first) t.firstNext = Get32(rec, kRNext);
-        if (matches(std::span<const std::uint8_t>(rec))) return Found::kYes;
-        r = Get32(rec, kRNext);
+        const std::uint64_t off = t.OffsetOf(r);
+        const std::span<const std::uint8_t> rec(g_rdb.map + off, t.recordSize);
+        const std::uint32_t next = Get32(rec, kRNext);
+        if (r == first) t.firstNext = next;
+        if (matches(rec)) {
+            t.record = r;
+            t.recordOffset = off;
+            std::memcpy(g_rdb.lastRecord.data(), rec.data(), rec.size());
+            return Found::kYes;
+        }
+        r = next;
         if (r == first) return Found::kNo;
     }
     return Found::kError;
@@ -303,7 +403,7 @@ bool StoreBlock(TableState& t, const std::vector<std::uint8_t>& block) {
 // bucket slot and its first record (t.first, t.firstNext).
 bool InsertRecord(TableState& t, std::span<std::uint8_t> record, std::vector<std::uint8_t>* block) {
     const std::uint32_t first = t.first;
-    if (!TakeSlot(t)) return false;
+    if (!PrepareInsert(t, true, block ? block->size() : 0) || !TakeSlot(t)) return false;
     if (block) ChainBlock(t, *block, record);
     if (first == kEmptyBucket) {
         Put32(record, kRNext, t.record);
@@ -322,46 +422,29 @@ bool InsertRecord(TableState& t, std::span<std::uint8_t> record, std::vector<std
 // Appends a path block to the existing record t.record (held in `record`) and writes the
 // record and the descriptor back.
 bool AppendBlock(TableState& t, std::span<std::uint8_t> record, std::vector<std::uint8_t>& block) {
+    if (!PrepareInsert(t, false, block.size())) return false;
     ChainBlock(t, block, record);
     return StoreBlock(t, block) && StoreAt(t.recordOffset, record) && WriteDescriptor(t);
 }
 
 // ---- Index build ----
 
-struct IndexEntries {
-    std::vector<std::uint32_t> address;
-    std::vector<std::uint16_t> categories;
-    std::vector<std::uint32_t> pathOffset;
-    std::vector<std::uint32_t> bucket;
-    std::vector<std::uint32_t> next;  // bucket list link
-    std::vector<std::uint32_t> heads = std::vector<std::uint32_t>(kIndexBucketCount, kNoEntry);
-
-    std::uint32_t Count() const { return static_cast<std::uint32_t>(address.size()); }
-    void Add(std::uint32_t a, std::uint16_t c, std::uint32_t p) {
-        const std::uint32_t b = AddressIndexBucket(a);
-        bucket.push_back(b);
-        address.push_back(a);
-        categories.push_back(c);
-        pathOffset.push_back(p);
-        next.push_back(heads[b]);
-        heads[b] = Count() - 1;
-    }
-    std::uint32_t Find(std::uint32_t a) const {
-        for (std::uint32_t e = heads[AddressIndexBucket(a)]; e != kNoEntry; e = next[e])
-            if (address[e] == a) return e;
-        return kNoEntry;
-    }
-};
-
 enum class PathResult { kOk, kCorrupt, kFull };
 
+// The path section of an address index while it is built: a buffer of the section's full
+// size and the length of what it holds.
+struct PathSection {
+    std::vector<std::uint8_t>& bytes;
+    std::size_t used = 0;
+};
+
 // Copies the items of a record's block chain (newest block first) into the index path
-// buffer; `offset` becomes the entry's path offset.
+// section; `offset` becomes the entry's path offset.
 PathResult CopyPathData(std::span<const std::uint8_t> area, std::uint32_t blockOffset,
-                        std::uint32_t blockLength, std::vector<std::uint8_t>& out,
-                        std::uint32_t& offset) {
-    const std::size_t start = out.size();
-    out.push_back(0);  // largest key length, filled in below
+                        std::uint32_t blockLength, PathSection& out, std::uint32_t& offset) {
+    const std::size_t start = out.used;
+    std::size_t at = start + 1;  // the largest key length goes first, filled in below
+    std::uint8_t* const base = out.bytes.data();
     std::uint8_t longest = 0;
     std::uint64_t walked = 0;
     while (blockLength > 17) {
@@ -378,12 +461,12 @@ PathResult CopyPathData(std::span<const std::uint8_t> area, std::uint32_t blockO
             const std::uint16_t categories = Get16(block, p + 1);
             if (keyLength > 0) {
                 // +1 for the closing zero byte, +2 for the section's closing bytes.
-                if (out.size() + 4 + keyLength + 1 + 2 > kIndexPathBufferSize)
-                    return PathResult::kFull;
-                out.push_back(keyLength);
-                out.push_back(categories == 0 ? 1 : 2);
-                Append16(out, categories);
-                out.insert(out.end(), block.begin() + p + 3, block.begin() + p + itemLength);
+                if (at + 4 + keyLength + 1 + 2 > kIndexPathBufferSize) return PathResult::kFull;
+                base[at] = keyLength;
+                base[at + 1] = categories == 0 ? 1 : 2;
+                std::memcpy(base + at + 2, &categories, 2);
+                std::memcpy(base + at + 4, block.data() + p + 3, keyLength);
+                at += 4 + std::size_t{keyLength};
                 longest = std::max(longest, keyLength);
             }
             p += itemLength;
@@ -392,12 +475,12 @@ PathResult CopyPathData(std::span<const std::uint8_t> area, std::uint32_t blockO
         blockLength = Get16(block, kBPrevLength);
     }
     if (longest == 0) {
-        out.resize(start);
         offset = kNoIndexPath;
         return PathResult::kOk;
     }
-    out[start] = longest;
-    out.push_back(0);
+    base[start] = longest;
+    base[at++] = 0;
+    out.used = at;
     offset = static_cast<std::uint32_t>(start);
     return PathResult::kOk;
 }
@@ -439,18 +522,14 @@ bool BuildAddressIndex(std::uint16_t mask, std::uint64_t& cursor) {
     if (!View(t.Field(kDRecords), std::size_t{used} * kAddressRecordSize, recordsCopy, records) ||
         !View(t.Field(kDPathOffset), t.Field(kDPathUsed), areaCopy, area))
         return false;
-    IndexEntries entries;
-    entries.address.reserve(kMaxIndexEntries);
-    entries.categories.reserve(kMaxIndexEntries);
-    entries.pathOffset.reserve(kMaxIndexEntries);
-    entries.bucket.reserve(kMaxIndexEntries);
-    entries.next.reserve(kMaxIndexEntries);
-
-    std::vector<std::uint8_t> paths(kIndexPathReserved, 0);
-    paths.reserve(kIndexPathBufferSize);
+    IndexEntries& entries = g_rdb.scratch.entries;
+    entries.Clear();
+    // Sized once (the engine keeps it); only the bytes below `used` are written out.
+    g_rdb.scratch.paths.resize(kIndexPathBufferSize);
+    PathSection paths{g_rdb.scratch.paths, kIndexPathReserved};
+    std::fill_n(paths.bytes.begin(), kIndexPathReserved, 0);
     for (std::uint32_t r = 0; r < used; ++r) {
-        auto rec = records.subspan(std::size_t{r} * kAddressRecordSize,
-                                                                  kAddressRecordSize);
+        auto rec = records.subspan(std::size_t{r} * kAddressRecordSize, kAddressRecordSize);
         const std::uint16_t flags = Get16(rec, kRFlags);
         const std::uint16_t categories = Get16(rec, kRCategories);
         if (Excluded(flags, categories, mask)) continue;
@@ -479,11 +558,14 @@ bool BuildAddressIndex(std::uint16_t mask, std::uint64_t& cursor) {
     // Entries bucket by bucket, each bucket's list in its order (newest first).
     const std::uint32_t count = entries.Count();
     constexpr std::size_t kPathOffsets = 0x40008;  // 65538 bucket values come first
-    std::vector<std::uint8_t> buckets(kPathOffsets + 4 * std::size_t{count}, 0);
-    std::vector<std::uint8_t> keys(6 * std::size_t{count});
+    std::vector<std::uint8_t>& buckets = g_rdb.scratch.buckets;
+    std::vector<std::uint8_t>& keys = g_rdb.scratch.keys;
+    buckets.assign(kPathOffsets + 4 * std::size_t{count}, 0);
+    keys.resize(6 * std::size_t{count});
     // A counting sort by bucket; walking the entries newest first puts each bucket's in its
     // list order.
-    std::vector<std::uint32_t> place(kIndexBucketCount + 1, 0);
+    std::vector<std::uint32_t>& place = g_rdb.scratch.place;
+    place.assign(kIndexBucketCount + 1, 0);
     for (std::uint32_t e = 0; e < count; ++e) ++place[entries.bucket[e] + 1];
     for (std::uint32_t b = 0; b < kIndexBucketCount; ++b) {
         place[b + 1] += place[b];
@@ -496,14 +578,16 @@ bool BuildAddressIndex(std::uint16_t mask, std::uint64_t& cursor) {
         Put16(keys, 4 * std::size_t{count} + 2 * std::size_t{n}, entries.categories[e]);
     }
     Put32(buckets, 4 * kIndexBucketCount, count);
-    paths.push_back(0);
-    paths.push_back(0);
+    paths.bytes[paths.used++] = 0;
+    paths.bytes[paths.used++] = 0;
+    const std::span<const std::uint8_t> pathBytes(paths.bytes.data(), paths.used);
 
     const std::uint64_t bucketOffset = cursor;
     const std::uint64_t keyOffset = RoundUp512(bucketOffset + buckets.size());
     const std::uint64_t pathOffset = RoundUp512(keyOffset + keys.size());
-    cursor = RoundUp512(pathOffset + paths.size());
-    if (!WriteAt(bucketOffset, buckets) || !WriteAt(keyOffset, keys) || !WriteAt(pathOffset, paths))
+    cursor = RoundUp512(pathOffset + pathBytes.size());
+    if (!WriteAt(bucketOffset, buckets) || !WriteAt(keyOffset, keys) ||
+        !WriteAt(pathOffset, pathBytes))
         return false;
 
     Put16(d, kIMask, mask);
@@ -512,7 +596,7 @@ bool BuildAddressIndex(std::uint16_t mask, std::uint64_t& cursor) {
     Put32(d, kIKeyOff, static_cast<std::uint32_t>(keyOffset));
     Put32(d, kIKeySize, static_cast<std::uint32_t>(keys.size()));
     Put32(d, kIPathOff, static_cast<std::uint32_t>(pathOffset));
-    Put32(d, kIPathSize, static_cast<std::uint32_t>(paths.size()));
+    Put32(d, kIPathSize, static_cast<std::uint32_t>(pathBytes.size()));
     if (!WriteAt(Get32(g_rdb.header, kHAddrDesc), d)) return false;
     Put16(g_rdb.header, kHAddrBuilt, 1);
     return WriteHeader();
@@ -529,8 +613,10 @@ bool BuildNameIndex(std::uint16_t mask, std::uint64_t cursor) {
     if (!View(t.Field(kDRecords), std::size_t{used} * kNameRecordSize, recordsCopy, records))
         return false;
 
-    std::vector<std::uint8_t> pool;
-    std::vector<std::uint32_t> offsets;
+    std::vector<std::uint8_t>& pool = g_rdb.scratch.pool;
+    std::vector<std::uint32_t>& offsets = g_rdb.scratch.offsets;
+    pool.clear();
+    offsets.clear();
     for (std::uint32_t r = 0; r < used; ++r) {
         auto rec = records.subspan(std::size_t{r} * kNameRecordSize, kNameRecordSize);
         const std::uint16_t flags = Get16(rec, kRFlags);
@@ -555,7 +641,8 @@ bool BuildNameIndex(std::uint16_t mask, std::uint64_t cursor) {
         return std::lexicographical_compare(ka.begin(), ka.end(), kb.begin(), kb.end());
     });
 
-    std::vector<std::uint8_t> section;
+    std::vector<std::uint8_t>& section = g_rdb.scratch.section;
+    section.clear();
     section.reserve(4 * offsets.size() + pool.size());
     for (std::uint32_t o : offsets) Append32(section, o);
     section.insert(section.end(), pool.begin(), pool.end());
@@ -674,7 +761,12 @@ int CreateFile(const std::string& path, std::uint32_t pathDataSize, std::uint32_
     g_rdb.file.reset();
     if (!ok) return 0;
     buffer = {};
-    return RdbOpen(path);
+    if (!RdbOpen(path)) return 0;
+    for (TableState& t : g_rdb.tables) {
+        t.recordsPrepared = t.Field(kDRecords);
+        t.pathPrepared = t.Field(kDPathOffset);
+    }
+    return 1;
 }
 
 // ---- Open ----
@@ -710,6 +802,9 @@ int OpenFile(const std::string& path) {
         t.descriptorOffset =
             header.tableDescriptorOffset + static_cast<std::uint32_t>(i * kTableDescriptorSize);
         t.recordSize = table == 0 ? kAddressRecordSize : kNameRecordSize;
+        // An existing file's areas are taken as they are.
+        t.recordsPrepared = std::uint64_t{t.Field(kDRecords)} + t.Field(kDRecordBytes);
+        t.pathPrepared = std::uint64_t{t.Field(kDPathOffset)} + t.Field(kDPathSize);
     }
 
     g_rdb.aliasLimit = std::min(kMaxAliasPairs, AddressTable().Field(kDCapacity));
@@ -768,7 +863,7 @@ std::uint16_t AddressBucket(std::uint32_t address) {
 }
 
 std::uint32_t AddressIndexBucket(std::uint32_t address) {
-    return address % kIndexBucketCount;
+    return IndexBucket(address);
 }
 
 bool AddPathItem(std::vector<std::uint8_t>& block, std::uint16_t categories,
@@ -1044,7 +1139,9 @@ int RdbPutAddress(std::uint32_t address, std::uint16_t categories, std::uint16_t
                   std::span<const std::uint8_t> block) {
     if (!g_rdb.open) return 0;
     TableState& t = AddressTable();
-    std::vector<std::uint8_t> copy;
+    // The engine's copy of the block, in a buffer kept between inserts.
+    std::vector<std::uint8_t>& copy = g_rdb.blockCopy;
+    copy.clear();
     if (!block.empty()) {
         if (block.size() < kPathBlockHeadSize) return 0;
         const std::uint16_t length = Get16(block, kBLength);
@@ -1056,8 +1153,10 @@ int RdbPutAddress(std::uint32_t address, std::uint16_t categories, std::uint16_t
     }
     std::vector<std::uint8_t>* withBlock = copy.empty() ? nullptr : &copy;
 
-    if (auto it = g_rdb.aliasPair.find(address); it != g_rdb.aliasPair.end())
-        address = g_rdb.aliases[it->second].canonical;
+    if (!g_rdb.aliasPair.empty()) {
+        if (auto it = g_rdb.aliasPair.find(address); it != g_rdb.aliasPair.end())
+            address = g_rdb.aliases[it->second].canonical;
+    }
 
     t.bucket = AddressBucket(address);
     t.keyHigh = static_cast<std::uint16_t>(address >> 16);
@@ -1181,6 +1280,8 @@ void ResetRecordFile() {
     g_rdb.tables[1] = TableState{};
     g_rdb.lastRecord = {};
     g_rdb.aliasLimit = 0;
+    g_rdb.scratch = IndexScratch{};
+    g_rdb.blockCopy = {};
     g_rdb.lastError = 0;
     g_rdb.now = 0;
     g_rdb.clock = nullptr;
