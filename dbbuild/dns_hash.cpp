@@ -1,7 +1,5 @@
 #include "dbbuild/dns_hash.h"
-#include "dbbuild/bytes.h"
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,7 +9,9 @@
 #include <optional>
 #include <vector>
 
+#include "dbbuild/bytes.h"
 #include "dbbuild/line_reader.h"
+#include "platform/files.h"
 #include "resolve/resolvers.h"
 #include "resources/dialogs.h"
 #include "resources/string_table.h"
@@ -24,101 +24,99 @@
 namespace dbbuild {
 namespace {
 
-constexpr std::size_t kFillBufferSize = 32768;
 constexpr int kCreatingString = 3160;  // "Creating DNS resolving database ... \r\nPlease Wait!"
 constexpr std::size_t kSiteLineSize = 128;  // lines of site files: at most 127 characters
 constexpr std::uint64_t kMinRawRecord = 6;  // length byte, one name byte, the value
 
 DnsHashState g_dns;
 
-// The open build's file mapped shared from offset 0: the bucket table and the records are
-// read and written through it, one record at a time as before, without a system call per
-// put. The file grows (through the file layer, so that a full disk fails the put that needs
-// the room) ahead of the records; DnsHashClose cuts it back to the last record.
-struct DnsMapping {
-    std::uint8_t* bytes = nullptr;
-    std::uint64_t size = 0;
+// The open build's table, held in memory until DnsHashClose writes the file in one
+// sequential pass: the bucket heads and, for every record in insertion order, what its 76
+// bytes will hold. A put walks its ring in these compact arrays; in the file, the ring's
+// last record (whose next field the put changes) lies anywhere in a record area of up to
+// hundreds of megabytes.
+struct DnsRecordEntry {
+    std::uint32_t hash, next;  // side by side: a ring step reads both
+    std::uint32_t value, nameAt;
 };
-DnsMapping g_map;
-
-// The hash and next index of every record written so far, as the file holds them: a ring
-// walk compares hashes here and reads a record from the file only when its hash matches,
-// which keeps a walk out of the (large) record area.
-struct RingCache {
-    std::vector<std::uint32_t> hash;
-    std::vector<std::uint32_t> next;
+struct DnsTable {
+    std::vector<std::uint32_t> heads;  // per bucket: its first record, or kDnsNoRecord
+    std::vector<DnsRecordEntry> records;
+    std::vector<std::uint8_t> length;
+    std::vector<char> names;  // every record's name bytes, at nameAt
 };
-RingCache g_rings;
+DnsTable g_table;
 
-void Unmap() {
-    if (g_map.bytes) ::munmap(g_map.bytes, g_map.size);
-    g_map = DnsMapping{};
-    g_rings = RingCache{};
+// Makes room for `more` elements, growing the capacity by doubling.
+template <typename T>
+void Reserve(std::vector<T>& v, std::size_t more) {
+    if (v.capacity() - v.size() < more) v.reserve(std::max(v.capacity() * 2, v.size() + more));
 }
 
-bool Map(int fd, std::uint64_t size) {
-    void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (p == MAP_FAILED) return false;
-    g_map = {static_cast<std::uint8_t*>(p), size};
-    return true;
-}
+// Writes through the file layer, whose fault injection tests use, a buffer at a time.
+class SequentialWriter {
+  public:
+    explicit SequentialWriter(int fd) : fd_(fd) { buffer_.reserve(kWriteBufferSize); }
 
-bool Inside(std::uint64_t offset, std::uint64_t size) {
-    return g_map.bytes != nullptr && offset <= g_map.size && size <= g_map.size - offset;
-}
+    void Put(std::span<const std::uint8_t> bytes) {
+        while (!bytes.empty()) {
+            const std::size_t take = std::min(bytes.size(), kWriteBufferSize - buffer_.size());
+            buffer_.insert(buffer_.end(), bytes.begin(),
+                           bytes.begin() + static_cast<std::ptrdiff_t>(take));
+            bytes = bytes.subspan(take);
+            if (buffer_.size() == kWriteBufferSize) Flush();
+        }
+    }
+    void Fill(std::uint64_t count, std::uint8_t byte) {
+        while (count > 0) {
+            const std::size_t take = static_cast<std::size_t>(
+                std::min<std::uint64_t>(count, kWriteBufferSize - buffer_.size()));
+            buffer_.insert(buffer_.end(), take, byte);
+            count -= take;
+            if (buffer_.size() == kWriteBufferSize) Flush();
+        }
+    }
+    // Room for `n` bytes (at most the buffer's size) written in place.
+    std::uint8_t* Take(std::size_t n) {
+        if (buffer_.size() + n > kWriteBufferSize) Flush();
+        buffer_.resize(buffer_.size() + n);
+        return buffer_.data() + buffer_.size() - n;
+    }
+    bool Finish() {
+        Flush();
+        return ok_;
+    }
 
+  private:
+    static constexpr std::size_t kWriteBufferSize = 1 << 20;
+    void Flush() {
+        if (ok_ && !buffer_.empty()) ok_ = platform::WriteAll(fd_, buffer_);
+        buffer_.clear();
+    }
+    int fd_;
+    bool ok_ = true;
+    std::vector<std::uint8_t> buffer_;
+};
 
-// ---- Low-level calls on the open build's file ----
-
-// Reads and stores within the mapping; false outside it.
-bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) {
-    if (!Inside(offset, out.size())) return false;
-    std::memcpy(out.data(), g_map.bytes + offset, out.size());
-    return true;
-}
-
-bool StoreAt(std::uint64_t offset, std::span<const std::uint8_t> data) {
-    if (!Inside(offset, data.size())) return false;
-    std::memcpy(g_map.bytes + offset, data.data(), data.size());
-    return true;
-}
-
-// Writes through the file layer, whose fault injection tests use.
-bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> data) {
-    return platform::SeekTo(g_dns.file.get(), static_cast<std::int64_t>(offset)) &&
-           platform::WriteAll(g_dns.file.get(), data);
-}
-
-bool StoreWordAt(std::uint64_t offset, std::uint32_t value) {
-    std::array<std::uint8_t, 4> b{};
-    Put32(b, 0, value);
-    return StoreAt(offset, b);
-}
-
-std::uint64_t BucketWordOffset(std::uint32_t bucket) {
-    return kDnsTableOffset + std::uint64_t{4} * bucket;
-}
-std::uint64_t RecordOffset(std::uint32_t index) {
-    return g_dns.header.recordOffset + std::uint64_t{kDnsRecordSize} * index;
-}
-
-// Makes the file and the mapping reach `end`, growing them by at least the room of one
-// record per bucket (the build sizes its buckets from the names it expects) or by half.
-bool EnsureRoom(std::uint64_t end) {
-    if (end <= g_map.size) return true;
-    const std::uint64_t records = g_map.size - g_dns.header.recordOffset;
-    std::uint64_t grown = g_map.size + std::max<std::uint64_t>(
-                                           records / 2, std::uint64_t{kDnsRecordSize} *
-                                                            std::max<std::uint32_t>(
-                                                                g_dns.header.bucketCount, 64));
-    grown = std::max(grown, end);
-    // The last byte of the new room, written through the file layer, extends the file.
-    const std::uint8_t zero[1] = {0};
-    if (!WriteAt(grown - 1, zero)) return false;
-    void* p = ::mremap(g_map.bytes, g_map.size, grown, MREMAP_MAYMOVE);
-    if (p == MAP_FAILED) return false;
-    g_map = {static_cast<std::uint8_t*>(p), grown};
-    return true;
+// Writes the whole file: header, bucket table, filler and records.
+bool WriteTable(int fd, const DnsHashHeader& header) {
+    SequentialWriter out(fd);
+    out.Put(EncodeDnsHashHeader(header));
+    out.Fill(kDnsTableOffset - kDnsHeaderSize, 0);
+    for (std::uint32_t head : g_table.heads) Put32(std::span(out.Take(4), 4), 0, head);
+    out.Fill(header.recordOffset - kDnsTableOffset - 4 * std::uint64_t{header.bucketCount}, 0xFF);
+    for (std::uint32_t i = 0; i < header.recordCount; ++i) {
+        std::span<std::uint8_t> r(out.Take(kDnsRecordSize), kDnsRecordSize);
+        const DnsRecordEntry& e = g_table.records[i];
+        Put32(r, 0, e.next);
+        Put32(r, 4, e.hash);
+        Put32(r, 8, e.value);
+        const std::uint8_t n = g_table.length[i];
+        r[12] = n;
+        std::memcpy(r.data() + 13, g_table.names.data() + e.nameAt, n);
+        std::memset(r.data() + 13 + n, 0, kDnsMaxName - n);
+    }
+    return out.Finish();
 }
 
 // ---- Raw name lists ----
@@ -303,7 +301,7 @@ DnsHashState& DnsHash() {
 }
 
 void ResetDnsHash() {
-    Unmap();
+    g_table = DnsTable{};
     g_dns = DnsHashState{};
 }
 
@@ -313,31 +311,22 @@ int DnsHashCreate(const std::string& path, std::uint32_t bucketCount) {
     platform::FileHandle file(
         platform::OpenFileMode(path, platform::kOfCreate | platform::kOfReadWrite));
     if (!file.valid()) return 0;
-
-    DnsHashHeader header;
-    header.bucketCount = bucketCount;
-    header.recordOffset = static_cast<std::uint32_t>(DnsRecordAreaOffset(bucketCount));
-    if (!platform::WriteAll(file.get(), EncodeDnsHashHeader(header))) return 0;
-
-    // Bytes 24..511 stay zero; the bucket table and the filler up to R are 0xFF.
-    if (!platform::SeekTo(file.get(), kDnsTableOffset)) return 0;
-    std::vector<std::uint8_t> fill(kFillBufferSize, 0xFF);
-    std::uint64_t left = header.recordOffset - kDnsTableOffset;
-    while (left > 0) {
-        std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(left, fill.size()));
-        if (!platform::WriteAll(file.get(), std::span(fill).first(piece))) return 0;
-        left -= piece;
-    }
-    if (!Map(file.get(), header.recordOffset)) return 0;
     try {
-        g_rings.hash.reserve(bucketCount);
-        g_rings.next.reserve(bucketCount);
+        g_table.heads.assign(bucketCount, kDnsNoRecord);
     } catch (const std::bad_alloc&) {
-        Unmap();
         return 0;
     }
+    // The build sizes its buckets from the names it expects: room for that many records
+    // saves the copies of growing, when it can be had.
+    try {
+        const std::size_t expected = std::min(bucketCount, kDnsMaxRawNames + kDnsSiteSlots);
+        g_table.records.reserve(expected);
+        g_table.length.reserve(expected);
+    } catch (const std::bad_alloc&) {
+    }
     g_dns.file = std::move(file);
-    g_dns.header = header;
+    g_dns.header.bucketCount = bucketCount;
+    g_dns.header.recordOffset = static_cast<std::uint32_t>(DnsRecordAreaOffset(bucketCount));
     g_dns.open = true;
     return 1;
 }
@@ -350,60 +339,44 @@ int DnsHashPut(std::string_view name, std::uint32_t* value) {
 
     const std::uint32_t hash = DnsNameHash(name);
     const std::uint32_t bucket = hash % header.bucketCount;
-    std::array<std::uint8_t, 4> word{};
-    if (!ReadAt(BucketWordOffset(bucket), word)) return 0;
-    const std::uint32_t head = Get32(word, 0);
+    const std::uint32_t head = g_table.heads[bucket];
     const std::uint32_t n = header.recordCount;
 
-    DnsNameRecord record;
-    record.hash = hash;
-    record.value = value ? *value : 0;
-    record.length = static_cast<std::uint8_t>(name.size());
-    std::memcpy(record.name.data(), name.data(), name.size());
-
-    // Where the new record gets linked: the bucket word, or the next field of the ring's last.
-    std::uint64_t linkOffset = BucketWordOffset(bucket);
+    // The ring is walked to its last record, the one the new record follows.
     std::uint32_t last = kDnsNoRecord;
-    if (head == kDnsNoRecord) {
-        record.next = n;
-    } else {
+    if (head != kDnsNoRecord) {
         std::uint32_t index = head;
         for (std::uint32_t steps = 0;; ++steps) {
-            if (index >= n || steps >= n || index >= g_rings.hash.size()) return 0;  // damaged
-            if (g_rings.hash[index] == hash) {
-                std::array<std::uint8_t, kDnsRecordSize> bytes{};
-                if (!ReadAt(RecordOffset(index), bytes)) return 0;
-                const DnsNameRecord other = DecodeDnsNameRecord(bytes);
-                if (other.hash == hash && other.length == name.size() &&
-                    std::memcmp(other.name.data(), name.data(), name.size()) == 0) {
-                    if (value) *value = other.value;
-                    return -static_cast<int>(index + 1);
-                }
+            if (index >= n || steps >= n) return 0;  // a ring that does not close
+            const DnsRecordEntry& r = g_table.records[index];
+            if (r.hash == hash && g_table.length[index] == name.size() &&
+                std::memcmp(g_table.names.data() + r.nameAt, name.data(), name.size()) == 0) {
+                if (value) *value = r.value;
+                return -static_cast<int>(index + 1);
             }
-            if (g_rings.next[index] == head) break;
-            index = g_rings.next[index];
+            if (r.next == head) break;
+            index = r.next;
         }
-        record.next = head;
         last = index;
-        linkOffset = RecordOffset(index);
     }
 
-    // The record first, then the link to it: a failure leaves nothing that points at it.
+    // Room first, so that a put that cannot get it keeps nothing of its name.
+    if (g_table.names.size() > 0xFFFFFFFFu - name.size()) return 0;
     try {
-        g_rings.hash.push_back(hash);
-        g_rings.next.push_back(record.next);
+        Reserve(g_table.records, 1);
+        Reserve(g_table.length, 1);
+        Reserve(g_table.names, name.size());
     } catch (const std::bad_alloc&) {
-        g_rings.hash.resize(n);
-        g_rings.next.resize(n);
         return 0;
     }
-    if (!EnsureRoom(RecordOffset(n) + kDnsRecordSize) ||
-        !StoreAt(RecordOffset(n), EncodeDnsNameRecord(record)) || !StoreWordAt(linkOffset, n)) {
-        g_rings.hash.pop_back();
-        g_rings.next.pop_back();
-        return 0;
-    }
-    if (last != kDnsNoRecord) g_rings.next[last] = n;
+    g_table.records.push_back({hash, last == kDnsNoRecord ? n : head, value ? *value : 0,
+                               static_cast<std::uint32_t>(g_table.names.size())});
+    g_table.length.push_back(static_cast<std::uint8_t>(name.size()));
+    g_table.names.insert(g_table.names.end(), name.begin(), name.end());
+    if (last == kDnsNoRecord)
+        g_table.heads[bucket] = n;
+    else
+        g_table.records[last].next = n;
     header.recordCount = n + 1;
     header.nameBytes += static_cast<std::uint32_t>(name.size() + 1);
     return static_cast<int>(n + 1);
@@ -411,12 +384,8 @@ int DnsHashPut(std::string_view name, std::uint32_t* value) {
 
 int DnsHashClose() {
     if (!g_dns.open) return 0;
-    const DnsHashHeader header = g_dns.header;
     const int fd = g_dns.file.get();
-    const auto end = static_cast<off_t>(RecordOffset(header.recordCount));
-    Unmap();
-    bool ok = WriteAt(0, EncodeDnsHashHeader(header));
-    ok = ok && ::ftruncate(fd, end) == 0;  // drops what a failed last put left behind
+    bool ok = platform::SeekTo(fd, 0) && ::ftruncate(fd, 0) == 0 && WriteTable(fd, g_dns.header);
     ok = ok && platform::FlushFile(fd);
     ResetDnsHash();
     return ok ? 1 : 0;
@@ -440,6 +409,8 @@ void HashSite(std::string_view siteText) {
 
 void HashSiteBlock(std::size_t namesOffset, int count, std::size_t slotSize) {
     if (slotSize == 0) return;
+    // Every entry is first looked for as a file, in the same directories.
+    platform::FileSearchSnapshot directories;
     auto image = sitelists::SiteListImage();
     for (int i = 0; i < count; ++i) {
         const std::size_t slot = namesOffset + static_cast<std::size_t>(i) * slotSize;

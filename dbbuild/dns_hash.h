@@ -22,7 +22,7 @@
 // Contract:
 //  - One build at a time; its state lives in DnsHash() from DnsHashCreate to DnsHashClose
 //    and ResetDnsHash() drops it (closing the file unwritten), as a fresh process has it.
-//    The header on disk says 0 records until DnsHashClose writes the real counts.
+//    The file stays empty until DnsHashClose writes it whole.
 //  - Operations return 1 for success and 0 for failure, DnsHashPut as described below.
 //  - The build runs on the GUI thread; the resolver pumps window messages meanwhile.
 //
@@ -32,20 +32,16 @@
 //    records of 6 bytes or more that the file can hold), and their sum as at most
 //    kDnsMaxRawNames. Names beyond that still go in; their rings are only longer. Reading
 //    stops at the file's end whatever the count says.
-//  - The open build's file is mapped shared: the bucket table and the records are written
-//    through the mapping, one record at a time, so that the file holds every put as it is
-//    made. The file grows ahead of the records through the file layer; a put that cannot get
-//    the room it needs fails.
-//  - DnsHashPut writes the new record at R + 76 * (record count) before it links it into its
-//    ring, and the counts grow only when both writes succeeded: a failed put leaves no
-//    dangling link, and the next put overwrites its remains. DnsHashClose cuts the file to
-//    R + 76 * (record count), flushes it to disk (the caller renames it into place) and
-//    reports a failure of any of that, so BuildDnsHash returns 0 for a file whose header
-//    could not be completed.
-//  - A ring walk is bounded by the record count and stops with 0 at an index outside the
-//    records, so a damaged file cannot make a put loop or read elsewhere.
+//  - The open build's table is held in memory (bucket heads, and per record its hash,
+//    next index, value and name), and DnsHashClose writes the file in one sequential pass:
+//    a put then walks its ring in compact arrays instead of a record area of up to
+//    hundreds of megabytes. DnsHashClose flushes the file to disk (the caller renames it
+//    into place) and reports a failure of any write or of the flush, so BuildDnsHash
+//    returns 0 for a file that was not written whole.
+//  - A put that cannot get the memory for its record keeps nothing of its name.
+//  - A ring walk is bounded by the record count.
 //  - DnsHashCreate checks the bucket count (100 .. kDnsMaxBuckets, so that R fits in 32 bits)
-//    before it touches the file. A build still open is dropped first.
+//    before it touches the file. Names take at most 4 GB in all; a put beyond returns 0. A build still open is dropped first.
 //  - At most kDnsMaxRecords records; a put beyond returns 0.
 //  - NextPrime(0) is 2 like NextPrime(1), and 0 means that no 32-bit prime is that large.
 #pragma once
@@ -120,7 +116,7 @@ struct DnsHashState {
 DnsHashState& DnsHash();
 void ResetDnsHash();
 
-// Creates (truncating) the file at `path`, writes the header and the empty bucket table.
+// Creates (truncating) the file at `path` and starts an empty table of `bucketCount` buckets.
 int DnsHashCreate(const std::string& path, std::uint32_t bucketCount);
 // Inserts a name (its first 63 bytes) with *value (0 without a value): index + 1 of the new
 // record; -(index + 1) when the name is present already, its stored value then put into

@@ -181,6 +181,8 @@ void PutListAliases() {
 }
 
 void PutSiteEntries(bool approving) {
+    // Every entry is first looked for as a file, in the same directories.
+    platform::FileSearchSnapshot directories;
     for (auto list : {sitelists::SiteList::kRestricted, sitelists::SiteList::kApproved}) {
         // Entries 0..511 are block 1, 512..1023 block 2.
         for (int index = 0; index < sitelists::kEntriesPerList; ++index) {

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/locations.h"
@@ -89,7 +90,7 @@ int OpenFileMode(const std::string& path, int mode) {
     if (writes && !Step()) return -1;
     FileHandle f(::open(path.c_str(), flags, 0644));
     if (!f.valid()) return -1;
-    struct stat st{};
+    struct stat st {};
     if (fstat(f.get(), &st) != 0 || S_ISDIR(st.st_mode)) return -1;
     if (writes && WriteDenied(f.get())) return -1;
     if (DeniesWriting(mode) && flock(f.get(), LOCK_SH | LOCK_NB) != 0) return -1;
@@ -102,7 +103,7 @@ void CloseFile(int handle) {
 }
 
 bool FileExists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
@@ -146,15 +147,17 @@ bool SeekTo(int handle, std::int64_t offset) {
 }
 
 std::int64_t FileSize(int handle) {
-    struct stat st{};
+    struct stat st {};
     if (fstat(handle, &st) != 0) return -1;
     return st.st_size;
 }
 
-bool FlushFile(int handle) { return Step() && ::fsync(handle) == 0; }
+bool FlushFile(int handle) {
+    return Step() && ::fsync(handle) == 0;
+}
 
 std::uint16_t DosDateFromTime(std::time_t t) {
-    struct tm tm{};
+    struct tm tm {};
     if (gmtime_r(&t, &tm) == nullptr) return 33;
     int year = tm.tm_year + 1900;
     if (year < 1980) return (0 << 9) | (1 << 5) | 1;
@@ -163,13 +166,13 @@ std::uint16_t DosDateFromTime(std::time_t t) {
 }
 
 std::uint16_t DosTimeFromTime(std::time_t t) {
-    struct tm tm{};
+    struct tm tm {};
     if (gmtime_r(&t, &tm) == nullptr) return 0;
     return static_cast<std::uint16_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
 }
 
 std::time_t TimeFromDosDateTime(std::uint16_t date, std::uint16_t time) {
-    struct tm tm{};
+    struct tm tm {};
     tm.tm_year = (date >> 9) + 80;
     tm.tm_mon = ((date >> 5) & 15) - 1;
     tm.tm_mday = date & 31;
@@ -180,7 +183,7 @@ std::time_t TimeFromDosDateTime(std::uint16_t date, std::uint16_t time) {
 }
 
 int FileDosDate(int handle) {
-    struct stat st{};
+    struct stat st {};
     if (handle < 0 || fstat(handle, &st) != 0) return -1;
     return DosDateFromTime(st.st_mtim.tv_sec);
 }
@@ -215,75 +218,130 @@ bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> 
     return true;
 }
 
-void InjectFileFault(int n) { g_faults = FileFaultState{n > 0 ? n : 0, 0}; }
-void ClearFileFaults() { g_faults = FileFaultState{}; }
-int FileStepCount() { return g_faults.steps; }
+void InjectFileFault(int n) {
+    g_faults = FileFaultState{n > 0 ? n : 0, 0};
+}
+void ClearFileFaults() {
+    g_faults = FileFaultState{};
+}
+int FileStepCount() {
+    return g_faults.steps;
+}
 
 namespace {
 
+namespace fs = std::filesystem;
+
+std::string LowerCase(std::string text) {
+    for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
 // The names in a directory by lower-case name, read again only when the directory changed
 // (a database build looks for thousands of site names in the same few directories).
-const std::map<std::string, std::string>& NamesIgnoringCase(const std::filesystem::path& dir) {
+const std::map<std::string, std::string>& NamesIgnoringCase(const fs::path& dir) {
     struct Listing {
-        struct timespec changed{};
+        bool read = false;
+        struct timespec changed {};
         std::map<std::string, std::string> names;
     };
     static std::map<std::string, Listing> cache;
     static const std::map<std::string, std::string> none;
-    struct stat st{};
+    struct stat st {};
     std::string key = dir.empty() ? "." : dir.string();
     if (::stat(key.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return none;
     Listing& listing = cache[key];
-    if (listing.changed.tv_sec == st.st_mtim.tv_sec && listing.changed.tv_nsec == st.st_mtim.tv_nsec &&
-        !listing.names.empty())
+    if (listing.read && listing.changed.tv_sec == st.st_mtim.tv_sec &&
+        listing.changed.tv_nsec == st.st_mtim.tv_nsec)
         return listing.names;
-    listing = Listing{st.st_mtim, {}};
+    listing = Listing{true, st.st_mtim, {}};
     std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(key, ec)) {
-        std::string name = entry.path().filename().string(), lower = name;
-        for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        listing.names.emplace(std::move(lower), std::move(name));
+    for (const auto& entry : fs::directory_iterator(key, ec)) {
+        std::string name = entry.path().filename().string();
+        listing.names.emplace(LowerCase(name), std::move(name));
     }
     return listing.names;
 }
 
-// The path of an existing file whose name matches `path` when letter case is ignored, one
-// component at a time (site lists keep names in lower case; the file system does not).
-std::string MatchIgnoringCase(const std::filesystem::path& path) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    if (FileExists(path.string())) return path.string();
-    fs::path built = path.root_path();
-    for (const auto& part : path.relative_path()) {
-        fs::path exact = built / part;
-        if (fs::exists(exact, ec)) {
-            built = exact;
-            continue;
+// A directory as a snapshot saw it: every name, whether it is something other than a
+// directory (links followed), and a name for each lower-case form.
+struct SnapshotListing {
+    std::unordered_map<std::string, bool> notDirectory;
+    std::unordered_map<std::string, std::string> byLower;
+};
+
+struct SnapshotState {
+    int depth = 0;  // live FileSearchSnapshot objects
+    std::unordered_map<std::string, SnapshotListing> listings;
+    std::vector<fs::path> searchDirectories;
+};
+SnapshotState g_snapshot;
+
+const SnapshotListing& SnapshotOf(const fs::path& dir) {
+    const std::string key = dir.empty() ? "." : dir.string();
+    auto [it, fresh] = g_snapshot.listings.try_emplace(key);
+    if (fresh) {
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(key, ec)) {
+            std::string name = entry.path().filename().string();
+            std::error_code typeError;
+            it->second.notDirectory.emplace(name, !entry.is_directory(typeError));
+            it->second.byLower.emplace(LowerCase(name), std::move(name));
         }
-        std::string lower = part.string();
-        for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        const auto& names = NamesIgnoringCase(built);
-        auto it = names.find(lower);
-        if (it == names.end()) return {};
-        built = built / it->second;
     }
-    return FileExists(built.string()) ? built.string() : std::string();
+    return it->second;
 }
 
-}  // namespace
-
-std::string SearchFile(const std::string& name) {
-    namespace fs = std::filesystem;
-    if (name.empty()) return {};
-    std::error_code ec;
-    auto absolute = [&](const fs::path& p) {
-        return fs::absolute(p, ec).lexically_normal().string();
-    };
-    if (name.find('/') != std::string::npos) {
-        std::string found = MatchIgnoringCase(absolute(name));
-        return found.empty() ? "" : absolute(found);
+// The questions SearchFile asks of a directory, answered by the file system or, inside a
+// snapshot, by the directory's listing.
+bool EntryExists(const fs::path& dir, const std::string& name) {
+    if (g_snapshot.depth == 0) {
+        std::error_code ec;
+        return fs::exists(dir / name, ec);
     }
+    return SnapshotOf(dir).notDirectory.count(name) != 0;
+}
 
+bool IsFileIn(const fs::path& dir, const std::string& name) {
+    if (g_snapshot.depth == 0) return FileExists((dir / name).string());
+    const auto& names = SnapshotOf(dir).notDirectory;
+    auto it = names.find(name);
+    return it != names.end() && it->second;
+}
+
+// A name in `dir` that equals `lower` when letter case is ignored, or empty text.
+std::string NameIgnoringCase(const fs::path& dir, const std::string& lower) {
+    if (g_snapshot.depth == 0) {
+        const auto& names = NamesIgnoringCase(dir);
+        auto it = names.find(lower);
+        return it == names.end() ? std::string() : it->second;
+    }
+    const auto& names = SnapshotOf(dir).byLower;
+    auto it = names.find(lower);
+    return it == names.end() ? std::string() : it->second;
+}
+
+// The path of an existing file whose name matches the absolute `path` when letter case is
+// ignored, one component at a time (site lists keep names in lower case; the file system
+// does not).
+std::string MatchIgnoringCase(const fs::path& path) {
+    if (g_snapshot.depth == 0 && FileExists(path.string())) return path.string();
+    fs::path built = path.root_path();
+    for (const auto& part : path.relative_path()) {
+        std::string name = part.string();
+        if (!EntryExists(built, name)) {
+            name = NameIgnoringCase(built, LowerCase(name));
+            if (name.empty()) return {};
+        }
+        built /= name;
+    }
+    return built.has_filename() && IsFileIn(built.parent_path(), built.filename().string())
+               ? built.string()
+               : std::string();
+}
+
+std::vector<fs::path> SearchDirectories() {
+    std::error_code ec;
     std::vector<fs::path> dirs = {fs::current_path(ec), ProgramDirectory(),
                                   WindowsDirectory() + "/SYSTEM", WindowsDirectory()};
     if (const char* path = std::getenv("PATH")) {
@@ -296,19 +354,41 @@ std::string SearchFile(const std::string& name) {
             start = colon + 1;
         }
     }
-    for (const auto& dir : dirs) {
-        fs::path candidate = dir / name;
-        if (FileExists(candidate.string())) return absolute(candidate);
+    return dirs;
+}
+
+}  // namespace
+
+FileSearchSnapshot::FileSearchSnapshot() {
+    if (g_snapshot.depth++ == 0) g_snapshot.searchDirectories = SearchDirectories();
+}
+
+FileSearchSnapshot::~FileSearchSnapshot() {
+    if (--g_snapshot.depth == 0) g_snapshot = SnapshotState{};
+}
+
+std::string SearchFile(const std::string& name) {
+    if (name.empty()) return {};
+    std::error_code ec;
+    auto absolute = [&](const fs::path& p) {
+        return fs::absolute(p, ec).lexically_normal().string();
+    };
+    if (name.find('/') != std::string::npos) {
+        std::string found = MatchIgnoringCase(absolute(name));
+        return found.empty() ? "" : absolute(found);
     }
+
+    const std::vector<fs::path> own =
+        g_snapshot.depth == 0 ? SearchDirectories() : std::vector<fs::path>{};
+    const std::vector<fs::path>& dirs = g_snapshot.depth == 0 ? own : g_snapshot.searchDirectories;
+    for (const auto& dir : dirs)
+        if (IsFileIn(dir, name)) return absolute(dir / name);
     // Letter case is ignored in the installation's own directories (the first four), not
     // along the PATH, whose directories can be large.
-    std::string lower = name;
-    for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string lower = LowerCase(name);
     for (std::size_t i = 0; i < dirs.size() && i < 4; ++i) {
-        const auto& names = NamesIgnoringCase(dirs[i]);
-        auto it = names.find(lower);
-        if (it != names.end() && FileExists((dirs[i] / it->second).string()))
-            return absolute(dirs[i] / it->second);
+        const std::string match = NameIgnoringCase(dirs[i], lower);
+        if (!match.empty() && IsFileIn(dirs[i], match)) return absolute(dirs[i] / match);
     }
     return {};
 }

@@ -93,6 +93,19 @@ bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> 
 // path, or empty text when the file is not found.
 std::string SearchFile(const std::string& name);
 
+// While one lives, SearchFile reads each directory it looks in once and answers from that
+// listing instead of asking the file system about every name: a database build looks for
+// every site entry, thousands of them, in the same dozen directories. Files created or
+// removed meanwhile are not seen until the last snapshot ends; nested ones share the
+// outermost one's listings.
+class FileSearchSnapshot {
+  public:
+    FileSearchSnapshot();
+    ~FileSearchSnapshot();
+    FileSearchSnapshot(const FileSearchSnapshot&) = delete;
+    FileSearchSnapshot& operator=(const FileSearchSnapshot&) = delete;
+};
+
 // Fault injection, for tests of what a failure at any step leaves on disk. Every
 // operation that changes the file system (an open that writes or creates, a write, a
 // flush, a rename, a deletion, a time stamp) is a step; InjectFileFault(n) makes the

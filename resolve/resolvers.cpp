@@ -25,7 +25,7 @@ constexpr int kNotRespondingString = 3015;  // "Velda Central is not responding.
 constexpr int kWinsockErrorString = 2004;   // "WINSOCK Error"
 constexpr int kResolvingString = 3109;      // "Please Wait: Resolving %s"
 constexpr std::uint16_t kWinsockVersion = 0x0101;
-constexpr std::size_t kLineLength = 128;    // lines of site files: at most 127 characters
+constexpr std::size_t kLineLength = 128;  // lines of site files: at most 127 characters
 
 void ShowNotResponding() {
     ui::MessageBox(0, resources::LoadStr(kNotRespondingString),
@@ -66,7 +66,8 @@ void AppendRecord(std::string_view host, const AddressList& list) {
     std::copy(host.begin(), host.end(), record.begin());
     for (int i = 0; i < kAddressWords; ++i)
         for (int b = 0; b < 4; ++b)
-            record[kRecordNameSize + static_cast<std::size_t>(i) * 4 + static_cast<std::size_t>(b)] =
+            record[kRecordNameSize + static_cast<std::size_t>(i) * 4 +
+                   static_cast<std::size_t>(b)] =
                 static_cast<std::uint8_t>(list[static_cast<std::size_t>(i)] >> (8 * b));
     std::int64_t end = platform::FileSize(f.get());
     if (end < 0 || !platform::SeekTo(f.get(), end)) return;
@@ -84,7 +85,7 @@ std::string LowerCase(std::string_view text) {
 // rebuild asks for every site five times over; the file is read again only when it changed.
 struct RecordedAddresses {
     bool loaded = false;
-    struct stat identity{};
+    struct stat identity {};
     std::unordered_map<std::string, AddressList> hosts;
 };
 RecordedAddresses g_recorded;
@@ -109,10 +110,9 @@ void LoadRecorded(int fd, const struct stat& identity) {
         AddressList list{};
         for (int i = 0; i < kAddressWords; ++i) {
             const std::uint8_t* p = record + kRecordNameSize + static_cast<std::size_t>(i) * 4;
-            list[static_cast<std::size_t>(i)] = static_cast<std::uint32_t>(p[0]) |
-                                                static_cast<std::uint32_t>(p[1]) << 8 |
-                                                static_cast<std::uint32_t>(p[2]) << 16 |
-                                                static_cast<std::uint32_t>(p[3]) << 24;
+            list[static_cast<std::size_t>(i)] =
+                static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+                static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
         }
         g_recorded.hosts.emplace(std::move(host), list);
     }
@@ -120,14 +120,18 @@ void LoadRecorded(int fd, const struct stat& identity) {
     g_recorded.loaded = true;
 }
 
-// Looks the host up in IPADDR.LST; true with `list` filled at the first match.
+// Looks the host up in IPADDR.LST; true with `list` filled at the first match. The file
+// is opened and read again only when it is not the one read last.
 bool FindRecorded(std::string_view host, AddressList& list) {
-    platform::FileHandle f(settings::OpenCatalogueFile(settings::kFileIpAddrList,
-                                                       settings::kModeReadDenyWrite));
-    if (!f.valid()) return false;
-    struct stat identity{};
-    if (fstat(f.get(), &identity) != 0) return false;
-    if (!g_recorded.loaded || !SameFile(g_recorded.identity, identity)) LoadRecorded(f.get(), identity);
+    struct stat identity {};
+    const std::string path = settings::CatalogueFilePath(settings::kFileIpAddrList);
+    if (::stat(path.c_str(), &identity) != 0) return false;
+    if (!g_recorded.loaded || !SameFile(g_recorded.identity, identity)) {
+        platform::FileHandle f(
+            settings::OpenCatalogueFile(settings::kFileIpAddrList, settings::kModeReadDenyWrite));
+        if (!f.valid() || fstat(f.get(), &identity) != 0) return false;
+        LoadRecorded(f.get(), identity);
+    }
     auto it = g_recorded.hosts.find(LowerCase(host));
     if (it == g_recorded.hosts.end()) return false;
     list = it->second;
@@ -261,7 +265,8 @@ void ResolveSiteBlock(std::size_t namesOffset, std::size_t addressesOffset, int 
         std::uint32_t address = 0;
         ResolveAndRecord(text, &address);
         for (int b = 0; b < 4; ++b)
-            image[word + static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(address >> (8 * b));
+            image[word + static_cast<std::size_t>(b)] =
+                static_cast<std::uint8_t>(address >> (8 * b));
     }
 }
 
@@ -271,6 +276,8 @@ void ResolveAllSites() {
         return;
     }
     bool openedHere = update::OpenSharedProgressWindow("");
+    // Every entry is first looked for as a file, in the same directories.
+    platform::FileSearchSnapshot directories;
     settings::OpenCatalogueFile(settings::kFileIpAddrList, settings::kModeDelete);
     using namespace sitelists;
     const std::pair<std::size_t, std::size_t> blocks[] = {

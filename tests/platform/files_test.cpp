@@ -1,12 +1,12 @@
 #include "platform/files.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "tests/support/temp_install.h"
 
@@ -19,7 +19,7 @@ std::span<const std::uint8_t> Bytes(const std::string& s) {
 }
 
 class FilesTest : public ::testing::Test {
-protected:
+  protected:
     testsupport::TempInstall install;
     void TearDown() override { ClearFileFaults(); }
 };
@@ -107,19 +107,57 @@ TEST_F(FilesTest, DenyWriteBlocksWritersAndDeletionUntilClosed) {
     EXPECT_EQ(OpenFileMode(path, kOfDelete), -1);
 }
 
+// The same answers whether each name goes to the file system or a snapshot of the
+// directories answers it.
 TEST_F(FilesTest, SearchFindsBareNamesInTheInstallationAndKeepsPaths) {
     install.writeFile(install.file("INPROG.TXT"), "p");
     install.writeFile(install.windowsDir() + "/SYSTEM/INSYS.TXT", "s");
     install.writeFile(install.windowsDir() + "/INWIN.TXT", "w");
-    EXPECT_EQ(SearchFile("INPROG.TXT"), install.file("INPROG.TXT"));
-    EXPECT_EQ(SearchFile("INSYS.TXT"), install.windowsDir() + "/SYSTEM/INSYS.TXT");
-    EXPECT_EQ(SearchFile("INWIN.TXT"), install.windowsDir() + "/INWIN.TXT");
-    EXPECT_EQ(SearchFile("sh"), "/usr/bin/sh") << "the PATH is searched last";
-    EXPECT_EQ(SearchFile(install.programDir() + "/./INPROG.TXT"), install.file("INPROG.TXT"));
-    EXPECT_EQ(SearchFile("inprog.txt"), install.file("INPROG.TXT")) << "case is ignored";
-    EXPECT_EQ(SearchFile(install.programDir() + "/inProg.TXT"), install.file("INPROG.TXT"));
-    EXPECT_EQ(SearchFile("NOWHERE.TXT"), "");
-    EXPECT_EQ(SearchFile(""), "");
+    std::filesystem::create_directories(install.file("Sub/Deeper"));
+    install.writeFile(install.file("Sub/Deeper/Leaf.txt"), "l");
+    const std::string prog = install.programDir();
+    const struct {
+        std::string name, found, why;
+    } cases[] = {
+        {"INPROG.TXT", install.file("INPROG.TXT"), "program directory"},
+        {"INSYS.TXT", install.windowsDir() + "/SYSTEM/INSYS.TXT", "Windows SYSTEM directory"},
+        {"INWIN.TXT", install.windowsDir() + "/INWIN.TXT", "Windows directory"},
+        {"sh", "/usr/bin/sh", "the PATH is searched last"},
+        {prog + "/./INPROG.TXT", install.file("INPROG.TXT"), "a path is normalised"},
+        {"inprog.txt", install.file("INPROG.TXT"), "case is ignored"},
+        {prog + "/inProg.TXT", install.file("INPROG.TXT"), "case is ignored in a path"},
+        {prog + "/sub/DEEPER/leaf.TXT", install.file("Sub/Deeper/Leaf.txt"),
+         "case is ignored in every component"},
+        {prog + "/Sub/Deeper", "", "a directory is not a file"},
+        {prog + "/Sub/Deeper/", "", "nor is a name ending in '/'"},
+        {prog + "/Sub/Nothing/Leaf.txt", "", "a missing directory on the way"},
+        {"Sub", "", "a bare directory name"},
+        {"NOWHERE.TXT", "", "missing"},
+        {"www.example.test/index.html", "", "a site with a path"},
+        {"", "", "empty"},
+    };
+    for (bool snapshot : {false, true}) {
+        std::optional<FileSearchSnapshot> scope;
+        if (snapshot) scope.emplace();
+        for (const auto& c : cases)
+            EXPECT_EQ(SearchFile(c.name), c.found) << c.why << (snapshot ? " (snapshot)" : "");
+    }
+}
+
+// Inside a snapshot a file made meanwhile is not seen; once the last one ends it is.
+TEST_F(FilesTest, SearchSnapshotAnswersFromTheListingsItTook) {
+    install.writeFile(install.file("FIRST.TXT"), "1");
+    {
+        FileSearchSnapshot outer;
+        EXPECT_EQ(SearchFile("first.txt"), install.file("FIRST.TXT"));
+        install.writeFile(install.file("LATER.TXT"), "2");
+        {
+            FileSearchSnapshot inner;
+            EXPECT_EQ(SearchFile("LATER.TXT"), "");
+        }
+        EXPECT_EQ(SearchFile("LATER.TXT"), "") << "the outer snapshot still holds";
+    }
+    EXPECT_EQ(SearchFile("LATER.TXT"), install.file("LATER.TXT"));
 }
 
 // A save that fails at any of its steps (as a full disk or a crash would) leaves the old
