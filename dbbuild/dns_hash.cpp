@@ -56,31 +56,28 @@ void Reserve(std::vector<T>& v, std::size_t more) {
 // Writes through the file layer, whose fault injection tests use, a buffer at a time.
 class SequentialWriter {
   public:
-    explicit SequentialWriter(int fd) : fd_(fd) { buffer_.reserve(kWriteBufferSize); }
+    explicit SequentialWriter(int fd) : fd_(fd), buffer_(kWriteBufferSize) {}
 
+    // Room for `n` bytes (at most the buffer's size), written in place by the caller.
+    std::uint8_t* Take(std::size_t n) {
+        if (used_ + n > buffer_.size()) Flush();
+        std::uint8_t* at = buffer_.data() + used_;
+        used_ += n;
+        return at;
+    }
     void Put(std::span<const std::uint8_t> bytes) {
         while (!bytes.empty()) {
-            const std::size_t take = std::min(bytes.size(), kWriteBufferSize - buffer_.size());
-            buffer_.insert(buffer_.end(), bytes.begin(),
-                           bytes.begin() + static_cast<std::ptrdiff_t>(take));
+            const std::size_t take = std::min(bytes.size(), Room());
+            std::memcpy(Take(take), bytes.data(), take);
             bytes = bytes.subspan(take);
-            if (buffer_.size() == kWriteBufferSize) Flush();
         }
     }
     void Fill(std::uint64_t count, std::uint8_t byte) {
         while (count > 0) {
-            const std::size_t take = static_cast<std::size_t>(
-                std::min<std::uint64_t>(count, kWriteBufferSize - buffer_.size()));
-            buffer_.insert(buffer_.end(), take, byte);
+            const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(count, Room()));
+            std::memset(Take(take), byte, take);
             count -= take;
-            if (buffer_.size() == kWriteBufferSize) Flush();
         }
-    }
-    // Room for `n` bytes (at most the buffer's size) written in place.
-    std::uint8_t* Take(std::size_t n) {
-        if (buffer_.size() + n > kWriteBufferSize) Flush();
-        buffer_.resize(buffer_.size() + n);
-        return buffer_.data() + buffer_.size() - n;
     }
     bool Finish() {
         Flush();
@@ -89,13 +86,19 @@ class SequentialWriter {
 
   private:
     static constexpr std::size_t kWriteBufferSize = 1 << 20;
+    // Free room in the buffer, after writing a full one out.
+    std::size_t Room() {
+        if (used_ == buffer_.size()) Flush();
+        return buffer_.size() - used_;
+    }
     void Flush() {
-        if (ok_ && !buffer_.empty()) ok_ = platform::WriteAll(fd_, buffer_);
-        buffer_.clear();
+        if (ok_ && used_ != 0) ok_ = platform::WriteAll(fd_, std::span(buffer_).first(used_));
+        used_ = 0;
     }
     int fd_;
     bool ok_ = true;
     std::vector<std::uint8_t> buffer_;
+    std::size_t used_ = 0;
 };
 
 // Writes the whole file: header, bucket table, filler and records.
@@ -316,12 +319,14 @@ int DnsHashCreate(const std::string& path, std::uint32_t bucketCount) {
     } catch (const std::bad_alloc&) {
         return 0;
     }
-    // The build sizes its buckets from the names it expects: room for that many records
-    // saves the copies of growing, when it can be had.
+    // The build sizes its buckets from the names it expects: room for that many records,
+    // and for their names at their longest, saves the copies of growing when it can be
+    // had (reserved memory that is never written costs nothing).
     try {
         const std::size_t expected = std::min(bucketCount, kDnsMaxRawNames + kDnsSiteSlots);
         g_table.records.reserve(expected);
         g_table.length.reserve(expected);
+        g_table.names.reserve(expected * kDnsMaxName);
     } catch (const std::bad_alloc&) {
     }
     g_dns.file = std::move(file);

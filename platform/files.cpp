@@ -265,19 +265,26 @@ const std::map<std::string, std::string>& NamesIgnoringCase(const fs::path& dir)
 
 // A directory as a snapshot saw it: every name, whether it is something other than a
 // directory (links followed), and a name for each lower-case form.
+// Whether a directory entry is a file (anything but a directory, links followed), as its
+// listing tells without asking for each one: a link, or an entry of a file system that
+// does not say, is looked at when a search needs to know.
+enum class EntryKind : std::uint8_t { kFile, kNotFile, kAsk };
+
 struct SnapshotListing {
-    std::unordered_map<std::string, bool> notDirectory;
+    std::unordered_map<std::string, EntryKind> kinds;
     std::unordered_map<std::string, std::string> byLower;
 };
 
 struct SnapshotState {
     int depth = 0;  // live FileSearchSnapshot objects
+    std::uint64_t id = 0;
     std::unordered_map<std::string, SnapshotListing> listings;
     std::vector<fs::path> searchDirectories;
 };
 SnapshotState g_snapshot;
+std::uint64_t g_lastSnapshotId = 0;
 
-const SnapshotListing& SnapshotOf(const fs::path& dir) {
+SnapshotListing& SnapshotOf(const fs::path& dir) {
     const std::string key = dir.empty() ? "." : dir.string();
     auto [it, fresh] = g_snapshot.listings.try_emplace(key);
     if (fresh) {
@@ -285,7 +292,12 @@ const SnapshotListing& SnapshotOf(const fs::path& dir) {
         for (const auto& entry : fs::directory_iterator(key, ec)) {
             std::string name = entry.path().filename().string();
             std::error_code typeError;
-            it->second.notDirectory.emplace(name, !entry.is_directory(typeError));
+            const fs::file_type type = entry.symlink_status(typeError).type();
+            EntryKind kind = EntryKind::kFile;
+            if (type == fs::file_type::directory) kind = EntryKind::kNotFile;
+            if (typeError || type == fs::file_type::symlink || type == fs::file_type::unknown)
+                kind = EntryKind::kAsk;
+            it->second.kinds.emplace(name, kind);
             it->second.byLower.emplace(LowerCase(name), std::move(name));
         }
     }
@@ -299,14 +311,17 @@ bool EntryExists(const fs::path& dir, const std::string& name) {
         std::error_code ec;
         return fs::exists(dir / name, ec);
     }
-    return SnapshotOf(dir).notDirectory.count(name) != 0;
+    return SnapshotOf(dir).kinds.count(name) != 0;
 }
 
 bool IsFileIn(const fs::path& dir, const std::string& name) {
     if (g_snapshot.depth == 0) return FileExists((dir / name).string());
-    const auto& names = SnapshotOf(dir).notDirectory;
-    auto it = names.find(name);
-    return it != names.end() && it->second;
+    auto& kinds = SnapshotOf(dir).kinds;
+    auto it = kinds.find(name);
+    if (it == kinds.end()) return false;
+    if (it->second == EntryKind::kAsk)
+        it->second = FileExists((dir / name).string()) ? EntryKind::kFile : EntryKind::kNotFile;
+    return it->second == EntryKind::kFile;
 }
 
 // A name in `dir` that equals `lower` when letter case is ignored, or empty text.
@@ -360,11 +375,18 @@ std::vector<fs::path> SearchDirectories() {
 }  // namespace
 
 FileSearchSnapshot::FileSearchSnapshot() {
-    if (g_snapshot.depth++ == 0) g_snapshot.searchDirectories = SearchDirectories();
+    if (g_snapshot.depth++ == 0) {
+        g_snapshot.searchDirectories = SearchDirectories();
+        g_snapshot.id = ++g_lastSnapshotId;
+    }
 }
 
 FileSearchSnapshot::~FileSearchSnapshot() {
     if (--g_snapshot.depth == 0) g_snapshot = SnapshotState{};
+}
+
+std::uint64_t FileSearchSnapshotId() {
+    return g_snapshot.depth == 0 ? 0 : g_snapshot.id;
 }
 
 std::string SearchFile(const std::string& name) {

@@ -97,7 +97,8 @@ std::string SearchFile(const std::string& name);
 // listing instead of asking the file system about every name: a database build looks for
 // every site entry, thousands of them, in the same dozen directories. Files created or
 // removed meanwhile are not seen until the last snapshot ends; nested ones share the
-// outermost one's listings.
+// outermost one's listings. Other readers may likewise take a file they checked during the
+// snapshot as unchanged but for their own writes (see FileSearchSnapshotId).
 class FileSearchSnapshot {
   public:
     FileSearchSnapshot();
@@ -105,6 +106,8 @@ class FileSearchSnapshot {
     FileSearchSnapshot(const FileSearchSnapshot&) = delete;
     FileSearchSnapshot& operator=(const FileSearchSnapshot&) = delete;
 };
+// A number that names the live outermost snapshot (a new one for each), or 0 when none is.
+std::uint64_t FileSearchSnapshotId();
 
 // Fault injection, for tests of what a failure at any step leaves on disk. Every
 // operation that changes the file system (an open that writes or creates, a write, a

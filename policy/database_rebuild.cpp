@@ -18,7 +18,9 @@ using namespace settings;
 
 constexpr std::uint16_t kAllCategories = 65535;
 
-void SetBinChanged(const char* value) { WriteSetting(kKeyBinChanged, {}, value); }
+void SetBinChanged(const char* value) {
+    WriteSetting(kKeyBinChanged, {}, value);
+}
 
 }  // namespace
 
@@ -41,6 +43,9 @@ void PublishDatabases(int databasesRebuilt, int rebuildDnsHash) {
 }
 
 int RebuildDatabases(int includeNoneDatabases) {
+    // Each build looks for every site entry as a file: the directories are listed once for
+    // the whole rebuild.
+    platform::FileSearchSnapshot directories;
     SetBinChanged("0");
     if (includeNoneDatabases == 1) {
         if (!dbbuild::BuildDatabase(kFileNoneNotBin, kAllCategories)) return 0;
@@ -72,7 +77,7 @@ int DatabaseIsStale(int which) {
     }
     if (listDate >= 1 && databaseDate < listDate) return 1;
 
-    struct stat st{};
+    struct stat st {};
     if (::stat(CatalogueFilePath(database).c_str(), &st) != 0 || st.st_size == 0) return 1;
     return 0;
 }

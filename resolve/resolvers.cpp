@@ -55,6 +55,8 @@ bool EnsureDnsServers() {
 }
 
 // Appends one record for `host` to IPADDR.LST (created when missing).
+void ForgetRecorded();
+
 void AppendRecord(std::string_view host, const AddressList& list) {
     if (host.size() >= kRecordNameSize) return;
     int mode = settings::OpenCatalogueFile(settings::kFileIpAddrList, settings::kModeExists) > 0
@@ -72,6 +74,7 @@ void AppendRecord(std::string_view host, const AddressList& list) {
     std::int64_t end = platform::FileSize(f.get());
     if (end < 0 || !platform::SeekTo(f.get(), end)) return;
     platform::WriteAll(f.get(), record);
+    ForgetRecorded();
 }
 
 std::string LowerCase(std::string_view text) {
@@ -85,10 +88,16 @@ std::string LowerCase(std::string_view text) {
 // rebuild asks for every site five times over; the file is read again only when it changed.
 struct RecordedAddresses {
     bool loaded = false;
+    std::uint64_t checkedInSnapshot = 0;  // the file search snapshot it was last checked in
     struct stat identity {};
     std::unordered_map<std::string, AddressList> hosts;
 };
 RecordedAddresses g_recorded;
+
+// After the console's own change to IPADDR.LST the next lookup reads it again.
+void ForgetRecorded() {
+    g_recorded.loaded = false;
+}
 
 bool SameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
@@ -123,14 +132,19 @@ void LoadRecorded(int fd, const struct stat& identity) {
 // Looks the host up in IPADDR.LST; true with `list` filled at the first match. The file
 // is opened and read again only when it is not the one read last.
 bool FindRecorded(std::string_view host, AddressList& list) {
-    struct stat identity {};
-    const std::string path = settings::CatalogueFilePath(settings::kFileIpAddrList);
-    if (::stat(path.c_str(), &identity) != 0) return false;
-    if (!g_recorded.loaded || !SameFile(g_recorded.identity, identity)) {
-        platform::FileHandle f(
-            settings::OpenCatalogueFile(settings::kFileIpAddrList, settings::kModeReadDenyWrite));
-        if (!f.valid() || fstat(f.get(), &identity) != 0) return false;
-        LoadRecorded(f.get(), identity);
+    // Within a file search snapshot the file is checked once, as other files are.
+    const std::uint64_t snapshot = platform::FileSearchSnapshotId();
+    if (!g_recorded.loaded || snapshot == 0 || g_recorded.checkedInSnapshot != snapshot) {
+        struct stat identity {};
+        const std::string path = settings::CatalogueFilePath(settings::kFileIpAddrList);
+        if (::stat(path.c_str(), &identity) != 0) return false;
+        if (!g_recorded.loaded || !SameFile(g_recorded.identity, identity)) {
+            platform::FileHandle f(settings::OpenCatalogueFile(settings::kFileIpAddrList,
+                                                               settings::kModeReadDenyWrite));
+            if (!f.valid() || fstat(f.get(), &identity) != 0) return false;
+            LoadRecorded(f.get(), identity);
+        }
+        g_recorded.checkedInSnapshot = snapshot;
     }
     auto it = g_recorded.hosts.find(LowerCase(host));
     if (it == g_recorded.hosts.end()) return false;
@@ -279,6 +293,7 @@ void ResolveAllSites() {
     // Every entry is first looked for as a file, in the same directories.
     platform::FileSearchSnapshot directories;
     settings::OpenCatalogueFile(settings::kFileIpAddrList, settings::kModeDelete);
+    ForgetRecorded();
     using namespace sitelists;
     const std::pair<std::size_t, std::size_t> blocks[] = {
         {kApprovedNames1, kApprovedAddresses1},

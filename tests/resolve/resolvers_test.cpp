@@ -35,7 +35,7 @@ std::string Record(const std::string& name, std::initializer_list<std::uint32_t>
 }
 
 class ResolversTest : public ::testing::Test {
-protected:
+  protected:
     testsupport::TempInstall install;
     ui::HeadlessDisplay display;
     void SetUp() override {
@@ -75,8 +75,8 @@ TEST(SplitUrlTest, HostAndPath) {
         const char* in;
         const char* out;
     };
-    for (const Strip& s : {Strip{"http://x/y", "x/y"}, Strip{"x/y", "x/y"}, Strip{"ab", "ab"}, Strip{"://", ""},
-                           Strip{"a://", ""}}) {
+    for (const Strip& s : {Strip{"http://x/y", "x/y"}, Strip{"x/y", "x/y"}, Strip{"ab", "ab"},
+                           Strip{"://", ""}, Strip{"a://", ""}}) {
         std::string t = s.in;
         StripScheme(t);
         EXPECT_EQ(t, s.out) << s.in;
@@ -113,6 +113,24 @@ TEST_F(ResolversTest, TheCacheAnswersInAnyLetterCaseAndFirstRecordWins) {
     EXPECT_EQ(list[0], Word(1, 2, 3, 4));
     EXPECT_EQ(list[1], Word(5, 6, 7, 8));
     EXPECT_EQ(SocketLibrary().SocketLibraryHandle, nullptr) << "answered from the cache";
+}
+
+// Inside a file search snapshot the cache file is checked once: another program's change
+// is seen only after the snapshot.
+TEST_F(ResolversTest, InsideASnapshotTheCacheFileIsCheckedOnce) {
+    install.writeFile(ipaddr(), Record("a.example", {Word(1, 1, 1, 1)}));
+    AddressList list{};
+    {
+        platform::FileSearchSnapshot snapshot;
+        EXPECT_EQ(LookupOrResolve("a.example", list), 1);
+        install.writeFile(ipaddr(), Record("b.example", {Word(2, 2, 2, 2)}));
+        EXPECT_EQ(LookupOrResolve("a.example", list), 1);
+        EXPECT_EQ(list[0], Word(1, 1, 1, 1));
+    }
+    list = {};
+    EXPECT_EQ(LookupOrResolve("a.example", list), 0) << "no DNS server is configured";
+    EXPECT_EQ(LookupOrResolve("b.example", list), 1);
+    EXPECT_EQ(list[0], Word(2, 2, 2, 2));
 }
 
 TEST_F(ResolversTest, DamagedCacheFilesAreNeverReadPastTheirRecords) {
