@@ -64,14 +64,25 @@ bool SameNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+// Removes what a transfer that did not succeed left at `path` (the file it was receiving;
+// the directory itself when it never got that far).
+void RemovePartialFile(const std::string& path, const std::string& directory) {
+    if (!path.empty() && path != directory && platform::FileExists(path)) std::remove(path.c_str());
+}
+
 }  // namespace
 
-ListUpdateState& ListUpdate() { return g_update; }
-void ResetListUpdate() { g_update = ListUpdateState{}; }
+ListUpdateState& ListUpdate() {
+    return g_update;
+}
+void ResetListUpdate() {
+    g_update = ListUpdateState{};
+}
 
 int IdentifyListFile(std::string_view fileName) {
     settings::SetListName(fileName);
-    platform::FileHandle f(settings::OpenCatalogueFile(settings::kFileNamedList, settings::kModeReadDenyWrite));
+    platform::FileHandle f(
+        settings::OpenCatalogueFile(settings::kFileNamedList, settings::kModeReadDenyWrite));
     if (!f.valid()) return 0;
     std::int64_t size = platform::FileSize(f.get());
     if (size < 8 || size > static_cast<std::int64_t>(kMaxListBytes)) return 0;
@@ -91,7 +102,8 @@ void ReportListFailure(ui::HWND owner, std::string_view fileName, int restricted
 }
 
 void AnnounceNewerProgram() {
-    platform::FileHandle marker(settings::OpenCatalogueFile(settings::kFileUpdateMarker, settings::kModeCreate));
+    platform::FileHandle marker(
+        settings::OpenCatalogueFile(settings::kFileUpdateMarker, settings::kModeCreate));
     if (marker.valid()) {
         std::vector<std::uint8_t> record(128, 0);
         std::string text = resources::LoadStr(3118).substr(0, 127);
@@ -112,7 +124,8 @@ int FetchListFile(ui::HWND, int number, std::string& receivedPath, std::string_v
     request.owner = g_update.mainWindow;
     request.downloadNumber = std::to_string(number);
     request.proxyHost = settings::ReadTableSetting(settings::kKeyProxyServer).substr(0, 127);
-    request.proxyPort = static_cast<int>(policy::DecimalValue(settings::ReadTableSetting(settings::kKeyProxyPort)));
+    request.proxyPort =
+        static_cast<int>(policy::DecimalValue(settings::ReadTableSetting(settings::kKeyProxyPort)));
     request.version = resources::LoadStr(kVersionString);
     request.source = SourceValue();
     request.osVersion = OsVersion();
@@ -126,7 +139,8 @@ int FetchListFile(ui::HWND, int number, std::string& receivedPath, std::string_v
     int outcome = kTransferFailed;
     if (resolve::LoadSocketLibrary()) {
         ws::WSADATA data{};
-        if (!resolve::Sockets().WSAStartup || resolve::Sockets().WSAStartup(kWinsockVersion, &data) != 0) {
+        if (!resolve::Sockets().WSAStartup ||
+            resolve::Sockets().WSAStartup(kWinsockVersion, &data) != 0) {
             g_update.fetchInProgress = false;
             resolve::UnloadSocketLibrary();
             return 0;
@@ -139,11 +153,13 @@ int FetchListFile(ui::HWND, int number, std::string& receivedPath, std::string_v
             request.localPath = directory;
             request.serverHost = resources::LoadStr(server);
             if (!http.QuietUpdate) {
-                ShowTransferStatus("\r\nDownloading file from Velda Central\r\n(" + request.serverHost + ")",
-                                   0, 1, 1, 0);
+                ShowTransferStatus(
+                    "\r\nDownloading file from Velda Central\r\n(" + request.serverHost + ")", 0, 1,
+                    1, 0);
             }
             outcome = request.serverHost.empty() ? kTransferFailed : RunTransfer(request, 0);
             if (outcome != kTransferFailed) break;
+            RemovePartialFile(request.localPath, directory);  // before the next server
         }
         CloseTransferStatus(wasOpen ? 0 : 1);
         if (resolve::Sockets().WSACleanup) resolve::Sockets().WSACleanup();
@@ -153,7 +169,9 @@ int FetchListFile(ui::HWND, int number, std::string& receivedPath, std::string_v
     int result = 0;
     switch (outcome) {
         case kTransferFailed:
-            if (!http.QuietUpdate) ReportListFailure(request.owner, fileName, kNotRespondingString, kNotRespondingString);
+            if (!http.QuietUpdate)
+                ReportListFailure(request.owner, fileName, kNotRespondingString,
+                                  kNotRespondingString);
             break;
         case kTransferReceived:
             result = 1;
@@ -181,19 +199,21 @@ int FetchListFile(ui::HWND, int number, std::string& receivedPath, std::string_v
     }
     if (result == 1 || result == 3) {
         receivedPath = request.localPath;
-    } else if (!request.localPath.empty() && request.localPath != directory &&
-               platform::FileExists(request.localPath)) {
-        std::remove(request.localPath.c_str());  // a partly received file
+    } else {
+        RemovePartialFile(request.localPath, directory);
     }
     g_update.fetchInProgress = false;
     return result;
 }
 
-int UpdateOneList(ui::HWND owner, int stringId, std::string& receivedPath, std::string_view fileName) {
-    int skipKey = stringId == 28 ? settings::kKeyNotListReplacement
-                  : stringId == 29 ? settings::kKeyYesListReplacement : 0;
-    int dayKey = stringId == 28 ? settings::kKeyNotDownloadDay
-                 : stringId == 29 ? settings::kKeyYesDownloadDay : 0;
+int UpdateOneList(ui::HWND owner, int stringId, std::string& receivedPath,
+                  std::string_view fileName) {
+    int skipKey = stringId == 28   ? settings::kKeyNotListReplacement
+                  : stringId == 29 ? settings::kKeyYesListReplacement
+                                   : 0;
+    int dayKey = stringId == 28   ? settings::kKeyNotDownloadDay
+                 : stringId == 29 ? settings::kKeyYesDownloadDay
+                                  : 0;
     if (skipKey && !settings::ReadSetting(skipKey).substr(0, 30).empty()) return -1;
     int number = static_cast<int>(policy::DecimalValue(resources::LoadStr(stringId)));
     int r = FetchListFile(owner, number, receivedPath, fileName);
@@ -220,7 +240,9 @@ void UpdateAllLists(ui::HWND owner, int automatic) {
         int result = 0;
         std::string received;
     };
-    Step steps[] = {{28, "VELDA.NOT", 0, {}}, {29, "VELDA.YES", 0, {}}, {31, "DNSRAW.YES", 0, {}},
+    Step steps[] = {{28, "VELDA.NOT", 0, {}},
+                    {29, "VELDA.YES", 0, {}},
+                    {31, "DNSRAW.YES", 0, {}},
                     {30, "DNSRAW.NOT", 0, {}}};
     int state = 0;
     bool fetched = true;
@@ -266,7 +288,11 @@ void UpdateAllLists(ui::HWND owner, int automatic) {
     Schedule().DownloadDue = 0;
     resolve::UnloadSocketLibrary();
     if (http.QuietUpdate) return;
-    int text = state == 13 ? 8306 : state == 14 ? 8304 : state == 15 ? 8305 : state == 0 ? 8303 : 8302;
+    int text = state == 13   ? 8306
+               : state == 14 ? 8304
+               : state == 15 ? 8305
+               : state == 0  ? 8303
+                             : 8302;
     ui::MessageBox(active, resources::LoadStr(text), resources::LoadStr(kCaptionString), ui::MB_OK);
 }
 
