@@ -3,9 +3,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -277,10 +277,49 @@ bool ClearBodyFile(const std::string& path) {
     return ::lstat(path.c_str(), &st) != 0;
 }
 
-bool WriteBody(int fd, const char* data, std::size_t size) {
-    return size == 0 ||
-           platform::WriteAll(fd, std::span(reinterpret_cast<const std::uint8_t*>(data), size));
-}
+// The body file written in whole pages: received chunks (19,900 bytes each) gather in a
+// buffer that goes out a page-aligned piece at a time, which the file system takes faster
+// than writes that start and end inside pages; the rest goes out with Finish().
+class BodyWriter {
+  public:
+    explicit BodyWriter(int fd) : fd_(fd), buffer_(kFlushSize + kBodyReadSize) {}
+
+    // Where the next chunk of at most kBodyReadSize bytes is received.
+    char* Room() { return buffer_.data() + used_; }
+    // Counts `n` received bytes; false when a write failed.
+    bool Received(std::size_t n) {
+        used_ += n;
+        if (used_ < kFlushSize) return true;
+        const std::size_t whole = used_ & ~(kPageSize - 1);
+        if (!Write(whole)) return false;
+        std::memmove(buffer_.data(), buffer_.data() + whole, used_ - whole);
+        used_ -= whole;
+        return true;
+    }
+    bool Add(const char* data, std::size_t n) {
+        while (n > 0) {
+            const std::size_t take = std::min(n, kBodyReadSize);
+            std::memcpy(Room(), data, take);
+            if (!Received(take)) return false;
+            data += take;
+            n -= take;
+        }
+        return true;
+    }
+    bool Finish() { return Write(used_) && (used_ = 0, true); }
+
+  private:
+    static constexpr std::size_t kPageSize = 4096;
+    static constexpr std::size_t kFlushSize = 256 * 1024;
+    bool Write(std::size_t n) {
+        return n == 0 ||
+               platform::WriteAll(
+                   fd_, std::span(reinterpret_cast<const std::uint8_t*>(buffer_.data()), n));
+    }
+    int fd_;
+    std::vector<char> buffer_;
+    std::size_t used_ = 0;
+};
 
 // Receives the body into `path`: the bytes that came with the head, then the rest.
 TransferOutcome ReceiveBody(ws::SOCKET socket, std::span<char> buffer, std::size_t bodyStart,
@@ -296,24 +335,27 @@ TransferOutcome ReceiveBody(ws::SOCKET socket, std::span<char> buffer, std::size
         platform::OpenFileMode(path, platform::kOfDelete);
         return kTransferFailed;
     };
+    BodyWriter body(file.get());
     std::uint64_t first = std::min<std::uint64_t>(total - bodyStart, length);
-    if (!WriteBody(file.get(), buffer.data() + bodyStart, first)) return writeFailed();
+    if (!body.Add(buffer.data() + bodyStart, first)) return writeFailed();
     std::uint64_t remaining = length - first;
     SendProgress(request, remaining, length);
 
     const auto& sockets = resolve::Sockets();
     while (remaining > 0) {
-        int n = sockets.recv(socket, buffer.data(), static_cast<int>(kBodyReadSize), 0);
+        int n = sockets.recv(socket, body.Room(), static_cast<int>(kBodyReadSize), 0);
         ui::PumpOneMessage();
-        if (CancelRequested()) return kTransferCancelled;  // the file closes with its handle
+        // What came before this chunk is kept; the file closes with its handle.
+        if (CancelRequested()) return body.Finish() ? kTransferCancelled : writeFailed();
         if (n <= 0) break;
         StopTimer();
         std::uint64_t k = std::min<std::uint64_t>(static_cast<std::uint64_t>(n), remaining);
-        if (!WriteBody(file.get(), buffer.data(), k)) return writeFailed();
+        if (!body.Received(k)) return writeFailed();
         remaining -= k;
         SendProgress(request, remaining, length);
         StartTimer(request.owner);
     }
+    if (!body.Finish()) return writeFailed();
     file.reset();
 
     if (ValidStamp(date)) {
@@ -606,11 +648,12 @@ TransferOutcome RunTransfer(TransferRequest& request, int port) {
     // A server written "host:port" (a mirror on another port) is reached on that port; the
     // proxy is given the whole "host:port" in the URL.
     std::string_view directHost = host;
-    if (std::size_t colon = host.rfind(':'); colon != std::string_view::npos && colon + 1 < host.size() &&
-                                             host.find_first_not_of("0123456789", colon + 1) ==
-                                                 std::string_view::npos) {
+    if (std::size_t colon = host.rfind(':');
+        colon != std::string_view::npos && colon + 1 < host.size() &&
+        host.find_first_not_of("0123456789", colon + 1) == std::string_view::npos) {
         directHost = host.substr(0, colon);
-        port = static_cast<int>(std::strtol(std::string(host.substr(colon + 1)).c_str(), nullptr, 10));
+        port =
+            static_cast<int>(std::strtol(std::string(host.substr(colon + 1)).c_str(), nullptr, 10));
     }
     ws::SOCKET socket =
         viaProxy ? ConnectToServer(Field(request.proxyHost, kHostWidth), request.proxyPort)

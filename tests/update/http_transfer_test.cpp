@@ -447,11 +447,12 @@ TEST_F(HttpTransferTest, AFileThatCannotBeReplacedIsLeftAlone) {
 }
 
 TEST_F(HttpTransferTest, WriteFailuresAreNeverReportedAsReceived) {
-    // File-changing steps of a receive into a new file: 1 create, 2 the first write (the
-    // bytes that came with the head), 3 the next write. A failed create leaves nothing, and
+    // File-changing steps of a receive into a new file: 1 create; the body goes out in
+    // page-aligned pieces of at least 256 KiB, so for 700,000 bytes 2 and 3 are the pieces
+    // written while it comes and 4 the rest at its end. A failed create leaves nothing, and
     // a failed write leaves no partial file either.
-    std::string body = Body(6000);
-    for (int failingStep : {1, 2, 3}) {
+    std::string body = Body(700000);
+    for (int failingStep : {1, 2, 3, 4}) {
         SCOPED_TRACE(failingStep);
         request.localPath = Dir();
         std::filesystem::remove(install.file("VELDA.NOT"));
@@ -464,6 +465,11 @@ TEST_F(HttpTransferTest, WriteFailuresAreNeverReportedAsReceived) {
         responder.Signal();
         EXPECT_FALSE(std::filesystem::exists(install.file("VELDA.NOT")));
     }
+    // Without a fault the same transfer is received whole.
+    request.localPath = Dir();
+    S responder({S::Send(Head(body.size()) + body)});
+    EXPECT_EQ(Run(responder), kTransferReceived);
+    EXPECT_EQ(install.readFile(install.file("VELDA.NOT")), body);
 }
 
 TEST_F(HttpTransferTest, FailuresToConnect) {

@@ -1,13 +1,12 @@
-#include "update/download_schedule.h"
+#include <gtest/gtest.h>
 
 #include <chrono>
-
-#include <gtest/gtest.h>
 
 #include "platform/clock.h"
 #include "resources/string_table.h"
 #include "settings/settings_store.h"
 #include "tests/support/temp_install.h"
+#include "update/download_schedule.h"
 
 namespace {
 
@@ -37,22 +36,25 @@ TEST(DayNumberTest, CountsFromTheFirstOfJanuary1995) {
     struct Case {
         int y, m, d, day;
     };
-    const Case cases[] = {{1995, 1, 1, 1},      {1998, 12, 31, 1461}, {1999, 1, 1, 1462},
-                          {1996, 2, 29, 425},   {1996, 3, 1, 425},    {2004, 1, 1, 3288},
+    const Case cases[] = {{1995, 1, 1, 1},    {1998, 12, 31, 1461}, {1999, 1, 1, 1462},
+                          {1996, 2, 29, 425}, {1996, 3, 1, 425},    {2004, 1, 1, 3288},
                           {2005, 1, 1, 3654}};
-    for (const auto& c : cases) EXPECT_EQ(DayNumberOf(c.y, c.m, c.d), c.day) << c.y << "-" << c.m << "-" << c.d;
+    for (const auto& c : cases)
+        EXPECT_EQ(DayNumberOf(c.y, c.m, c.d), c.day) << c.y << "-" << c.m << "-" << c.d;
 
     // Past the years a table would hold, each first of January follows the calendar.
     using namespace std::chrono;
     for (int y = 1995; y <= 2100; ++y) {
-        int expected = static_cast<int>((sys_days(year(y) / January / 1) -
-                                         sys_days(year(1995) / January / 1)).count()) + 1;
+        int expected =
+            static_cast<int>(
+                (sys_days(year(y) / January / 1) - sys_days(year(1995) / January / 1)).count()) +
+            1;
         ASSERT_EQ(DayNumberOf(y, 1, 1), expected) << y;
     }
 }
 
 class ScheduleTest : public ::testing::Test {
-protected:
+  protected:
     testsupport::TempInstall install;
     void SetUp() override {
         ResetSchedule();

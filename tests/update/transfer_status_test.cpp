@@ -1,8 +1,8 @@
 #include "update/transfer_status.h"
 
-#include <cstdlib>
-
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 #include "ui/headless.h"
 #include "ui/window.h"
@@ -18,7 +18,7 @@ constexpr COLORREF kYellow = RGB(255, 255, 0);
 constexpr COLORREF kBlue = RGB(0, 0, 255);
 
 class TransferStatusTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetWindowLayer();
         ResetTransferStatus();
@@ -42,7 +42,8 @@ protected:
             POINT p{r.left, r.top};
             ScreenToClient(s.window, p);
             MoveWindow(area, p.x, p.y, 102, 16, FALSE);
-            for (HGDIOBJ o : {s.darkBluePen, s.whitePen, s.yellowBrush, s.blueBrush}) DeleteObject(o);
+            for (HGDIOBJ o : {s.darkBluePen, s.whitePen, s.yellowBrush, s.blueBrush})
+                DeleteObject(o);
             s.haveDrawingObjects = false;  // the bar rectangle is taken anew
         }
         s.percentage = percent;
