@@ -93,12 +93,21 @@ class SequentialWriter {
     }
     void Flush() {
         if (ok_ && used_ != 0) ok_ = platform::WriteAll(fd_, std::span(buffer_).first(used_));
+        written_ += static_cast<std::int64_t>(used_);
         used_ = 0;
+        // The disk starts on what is written while the rest is made: the flush at the end
+        // then waits for little more than the last piece.
+        if (written_ - writeback_ >= kWritebackStep) {
+            platform::StartWriteback(fd_, writeback_, written_ - writeback_);
+            writeback_ = written_;
+        }
     }
+    static constexpr std::int64_t kWritebackStep = 8 << 20;
     int fd_;
     bool ok_ = true;
     std::vector<std::uint8_t> buffer_;
     std::size_t used_ = 0;
+    std::int64_t written_ = 0, writeback_ = 0;
 };
 
 // Writes the whole file: header, bucket table, filler and records.

@@ -156,6 +156,10 @@ bool FlushFile(int handle) {
     return Step() && ::fsync(handle) == 0;
 }
 
+void StartWriteback(int handle, std::int64_t offset, std::int64_t length) {
+    ::sync_file_range(handle, offset, length, SYNC_FILE_RANGE_WRITE);
+}
+
 std::uint16_t DosDateFromTime(std::time_t t) {
     struct tm tm {};
     if (gmtime_r(&t, &tm) == nullptr) return 33;

@@ -67,6 +67,9 @@ long ReadSome(int handle, std::span<std::uint8_t> out);
 bool SeekTo(int handle, std::int64_t offset);
 std::int64_t FileSize(int handle);
 bool FlushFile(int handle);
+// Asks the system to start writing [offset, offset + length) of the file to disk without
+// waiting for it, so that a FlushFile later has less left to wait for. Only a hint.
+void StartWriteback(int handle, std::int64_t offset, std::int64_t length);
 
 // The date of a moment as a DOS date, in universal time: (year - 1980) * 512 +
 // month * 32 + day, clamped to 1980-01-01 .. 2107-12-31.
