@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -276,7 +278,9 @@ enum class EntryKind : std::uint8_t { kFile, kNotFile, kAsk };
 
 struct SnapshotListing {
     std::unordered_map<std::string, EntryKind> kinds;
+    // Made when first asked for: along the PATH only exact names are looked for.
     std::unordered_map<std::string, std::string> byLower;
+    bool lowerMade = false;
 };
 
 struct SnapshotState {
@@ -284,28 +288,42 @@ struct SnapshotState {
     std::uint64_t id = 0;
     std::unordered_map<std::string, SnapshotListing> listings;
     std::vector<fs::path> searchDirectories;
+    std::vector<std::string> searchKeys;           // the same, as listing keys
+    std::vector<SnapshotListing*> searchListings;  // their listings, once read
+    std::string base;                              // the current directory, "" for the root
 };
 SnapshotState g_snapshot;
 std::uint64_t g_lastSnapshotId = 0;
 
-SnapshotListing& SnapshotOf(const fs::path& dir) {
-    const std::string key = dir.empty() ? "." : dir.string();
+std::string ListingKey(const fs::path& dir) {
+    return dir.empty() ? "." : dir.string();
+}
+
+SnapshotListing& SnapshotOf(const std::string& key) {
     auto [it, fresh] = g_snapshot.listings.try_emplace(key);
     if (fresh) {
-        std::error_code ec;
-        for (const auto& entry : fs::directory_iterator(key, ec)) {
-            std::string name = entry.path().filename().string();
-            std::error_code typeError;
-            const fs::file_type type = entry.symlink_status(typeError).type();
-            EntryKind kind = EntryKind::kFile;
-            if (type == fs::file_type::directory) kind = EntryKind::kNotFile;
-            if (typeError || type == fs::file_type::symlink || type == fs::file_type::unknown)
-                kind = EntryKind::kAsk;
-            it->second.kinds.emplace(name, kind);
-            it->second.byLower.emplace(LowerCase(name), std::move(name));
+        if (DIR* dir = ::opendir(key.c_str())) {
+            while (const dirent* entry = ::readdir(dir)) {
+                const std::string_view name = entry->d_name;
+                if (name == "." || name == "..") continue;
+                EntryKind kind = EntryKind::kFile;
+                if (entry->d_type == DT_DIR) kind = EntryKind::kNotFile;
+                if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) kind = EntryKind::kAsk;
+                it->second.kinds.emplace(name, kind);
+            }
+            ::closedir(dir);
         }
     }
     return it->second;
+}
+
+const std::unordered_map<std::string, std::string>& LowerNames(SnapshotListing& listing) {
+    if (!listing.lowerMade) {
+        for (const auto& [name, kind] : listing.kinds)
+            listing.byLower.emplace(LowerCase(name), name);
+        listing.lowerMade = true;
+    }
+    return listing.byLower;
 }
 
 // The questions SearchFile asks of a directory, answered by the file system or, inside a
@@ -315,17 +333,42 @@ bool EntryExists(const fs::path& dir, const std::string& name) {
         std::error_code ec;
         return fs::exists(dir / name, ec);
     }
-    return SnapshotOf(dir).kinds.count(name) != 0;
+    return SnapshotOf(ListingKey(dir)).kinds.count(name) != 0;
+}
+
+bool IsFileInListing(SnapshotListing& listing, const std::string& key, const std::string& name) {
+    auto& kinds = listing.kinds;
+    auto it = kinds.find(name);
+    if (it == kinds.end()) return false;
+    if (it->second == EntryKind::kAsk)
+        it->second = FileExists(key + "/" + name) ? EntryKind::kFile : EntryKind::kNotFile;
+    return it->second == EntryKind::kFile;
+}
+
+bool SnapshotIsFile(const std::string& key, const std::string& name) {
+    return IsFileInListing(SnapshotOf(key), key, name);
+}
+
+std::string NameInListing(SnapshotListing& listing, const std::string& lower) {
+    const auto& names = LowerNames(listing);
+    auto it = names.find(lower);
+    return it == names.end() ? std::string() : it->second;
+}
+
+std::string SnapshotNameIgnoringCase(const std::string& key, const std::string& lower) {
+    return NameInListing(SnapshotOf(key), lower);
+}
+
+// The listing of the snapshot's search directory number i.
+SnapshotListing& SearchListing(std::size_t i) {
+    SnapshotListing*& listing = g_snapshot.searchListings[i];
+    if (listing == nullptr) listing = &SnapshotOf(g_snapshot.searchKeys[i]);
+    return *listing;
 }
 
 bool IsFileIn(const fs::path& dir, const std::string& name) {
     if (g_snapshot.depth == 0) return FileExists((dir / name).string());
-    auto& kinds = SnapshotOf(dir).kinds;
-    auto it = kinds.find(name);
-    if (it == kinds.end()) return false;
-    if (it->second == EntryKind::kAsk)
-        it->second = FileExists((dir / name).string()) ? EntryKind::kFile : EntryKind::kNotFile;
-    return it->second == EntryKind::kFile;
+    return SnapshotIsFile(ListingKey(dir), name);
 }
 
 // A name in `dir` that equals `lower` when letter case is ignored, or empty text.
@@ -335,9 +378,7 @@ std::string NameIgnoringCase(const fs::path& dir, const std::string& lower) {
         auto it = names.find(lower);
         return it == names.end() ? std::string() : it->second;
     }
-    const auto& names = SnapshotOf(dir).byLower;
-    auto it = names.find(lower);
-    return it == names.end() ? std::string() : it->second;
+    return SnapshotNameIgnoringCase(ListingKey(dir), lower);
 }
 
 // The path of an existing file whose name matches the absolute `path` when letter case is
@@ -376,11 +417,63 @@ std::vector<fs::path> SearchDirectories() {
     return dirs;
 }
 
+// SearchFile inside a snapshot for the names site lists hold: a bare name, or plain
+// components joined by single '/' ("www.example.com/kids", "/home/lists/sites.txt"), on
+// strings and listings alone. Nothing (a null result) for anything else: ".", "..", "//"
+// or a trailing '/' are left to the general search. A found file's path is still made
+// absolute by `absolute`.
+template <typename Absolute>
+std::optional<std::string> SearchPlainName(const std::string& name, Absolute absolute) {
+    const auto& keys = g_snapshot.searchKeys;
+    const auto& dirs = g_snapshot.searchDirectories;
+    if (name.find('/') == std::string::npos) {
+        for (std::size_t i = 0; i < keys.size(); ++i)
+            if (IsFileInListing(SearchListing(i), keys[i], name)) return absolute(dirs[i] / name);
+        const std::string lower = LowerCase(name);
+        for (std::size_t i = 0; i < keys.size() && i < 4; ++i) {
+            const std::string match = NameInListing(SearchListing(i), lower);
+            if (!match.empty() && IsFileInListing(SearchListing(i), keys[i], match))
+                return absolute(dirs[i] / match);
+        }
+        return std::string();
+    }
+    if (name.back() == '/' || name.find("//") != std::string::npos) return std::nullopt;
+    std::vector<std::string_view> parts;
+    for (std::size_t at = name.front() == '/' ? 1 : 0; at <= name.size();) {
+        std::size_t slash = name.find('/', at);
+        if (slash == std::string::npos) slash = name.size();
+        const std::string_view part(name.data() + at, slash - at);
+        if (part == "." || part == "..") return std::nullopt;
+        parts.push_back(part);
+        at = slash + 1;
+    }
+    std::string built = name.front() == '/' ? std::string() : g_snapshot.base;
+    for (std::size_t k = 0; k < parts.size(); ++k) {
+        const std::string key = built.empty() ? "/" : built;
+        std::string used(parts[k]);
+        if (SnapshotOf(key).kinds.count(used) == 0) {
+            used = SnapshotNameIgnoringCase(key, LowerCase(used));
+            if (used.empty()) return std::string();
+        }
+        if (k + 1 == parts.size())
+            return SnapshotIsFile(key, used) ? absolute(fs::path(key) / used) : std::string();
+        built += "/" + used;
+    }
+    return std::string();
+}
+
 }  // namespace
 
 FileSearchSnapshot::FileSearchSnapshot() {
     if (g_snapshot.depth++ == 0) {
         g_snapshot.searchDirectories = SearchDirectories();
+        g_snapshot.searchKeys.clear();
+        for (const auto& dir : g_snapshot.searchDirectories)
+            g_snapshot.searchKeys.push_back(ListingKey(dir));
+        g_snapshot.searchListings.assign(g_snapshot.searchKeys.size(), nullptr);
+        std::error_code ec;
+        g_snapshot.base = fs::current_path(ec).string();
+        if (g_snapshot.base == "/") g_snapshot.base.clear();
         g_snapshot.id = ++g_lastSnapshotId;
     }
 }
@@ -399,6 +492,9 @@ std::string SearchFile(const std::string& name) {
     auto absolute = [&](const fs::path& p) {
         return fs::absolute(p, ec).lexically_normal().string();
     };
+    if (g_snapshot.depth != 0) {
+        if (auto found = SearchPlainName(name, absolute)) return *found;
+    }
     if (name.find('/') != std::string::npos) {
         std::string found = MatchIgnoringCase(absolute(name));
         return found.empty() ? "" : absolute(found);
