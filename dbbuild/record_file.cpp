@@ -158,7 +158,6 @@ struct RecordFileState {
     std::uint8_t* map = nullptr;
     std::size_t mapSize = 0;
     IndexScratch scratch;
-    std::vector<std::uint8_t> blockCopy;
 };
 
 RecordFileState g_rdb;
@@ -374,25 +373,28 @@ bool TakeSlot(TableState& t) {
     return true;
 }
 
-// Links a path block into the chain of the record t.record (held in `record`): the block
-// names its owner and the record's current block (or itself when it is the first), and
-// the record names the block, which goes behind the used part of the path area.
-void ChainBlock(const TableState& t, std::vector<std::uint8_t>& block,
+// Writes a path block behind the used part of the path area and links it into the chain
+// of the record t.record (held in `record`): the stored block names its owner and the
+// record's current block (or itself when it is the first), the record names the block, and
+// the block is counted. False (nothing changed) when the place lies outside the mapping,
+// which a checked layout never asks for.
+bool PlaceBlock(TableState& t, std::span<const std::uint8_t> block,
                 std::span<std::uint8_t> record) {
     const std::uint32_t offset = t.Field(kDPathUsed);
-    const bool first = Get16(record, kRPathLength) == 0;
-    Put32(block, kBOwner, t.record);
-    Put16(block, kBPrevLength, first ? 0 : Get16(record, kRPathLength));
-    Put32(block, kBPrevOffset, first ? offset : Get32(record, kRPathOffset));
-    Put32(record, kRPathOffset, offset);
-    Put16(record, kRPathLength, static_cast<std::uint32_t>(block.size()));
-}
-
-// Writes a chained block behind the used part of the path area and counts it.
-bool StoreBlock(TableState& t, const std::vector<std::uint8_t>& block) {
-    const std::uint32_t offset = t.Field(kDPathUsed);
     const std::uint32_t length = static_cast<std::uint32_t>(block.size());
-    if (!StoreAt(std::uint64_t{t.Field(kDPathOffset)} + offset, block)) return false;
+    const std::uint64_t at = std::uint64_t{t.Field(kDPathOffset)} + offset;
+    if (!Mapped(at, length)) {
+        g_rdb.lastError = 1;
+        return false;
+    }
+    std::memcpy(g_rdb.map + at, block.data(), length);
+    const std::span<std::uint8_t> placed(g_rdb.map + at, length);
+    const bool first = Get16(record, kRPathLength) == 0;
+    Put32(placed, kBOwner, t.record);
+    Put16(placed, kBPrevLength, first ? 0 : Get16(record, kRPathLength));
+    Put32(placed, kBPrevOffset, first ? offset : Get32(record, kRPathOffset));
+    Put32(record, kRPathOffset, offset);
+    Put16(record, kRPathLength, length);
     t.SetField(kDPathUsed, offset + length);
     t.SetField(kDPathFree, t.Field(kDPathFree) - length);
     return true;
@@ -401,10 +403,11 @@ bool StoreBlock(TableState& t, const std::vector<std::uint8_t>& block) {
 // Inserts `record` (key, flags and categories filled in, no path data) as a new record of
 // the current bucket, with an optional path block. The search that found no record read the
 // bucket slot and its first record (t.first, t.firstNext).
-bool InsertRecord(TableState& t, std::span<std::uint8_t> record, std::vector<std::uint8_t>* block) {
+bool InsertRecord(TableState& t, std::span<std::uint8_t> record,
+                  std::span<const std::uint8_t> block) {
     const std::uint32_t first = t.first;
-    if (!PrepareInsert(t, true, block ? block->size() : 0) || !TakeSlot(t)) return false;
-    if (block) ChainBlock(t, *block, record);
+    if (!PrepareInsert(t, true, block.size()) || !TakeSlot(t)) return false;
+    if (!block.empty() && !PlaceBlock(t, block, record)) return false;
     if (first == kEmptyBucket) {
         Put32(record, kRNext, t.record);
         if (!StoreAt(t.recordOffset, record) || !WriteU32At(t.slotOffset, t.record)) return false;
@@ -415,16 +418,15 @@ bool InsertRecord(TableState& t, std::span<std::uint8_t> record, std::vector<std
         if (!StoreAt(t.recordOffset, record) || !WriteU32At(firstOffset + kRNext, t.record))
             return false;
     }
-    if (block && !StoreBlock(t, *block)) return false;
     return WriteDescriptor(t);
 }
 
 // Appends a path block to the existing record t.record (held in `record`) and writes the
 // record and the descriptor back.
-bool AppendBlock(TableState& t, std::span<std::uint8_t> record, std::vector<std::uint8_t>& block) {
-    if (!PrepareInsert(t, false, block.size())) return false;
-    ChainBlock(t, block, record);
-    return StoreBlock(t, block) && StoreAt(t.recordOffset, record) && WriteDescriptor(t);
+bool AppendBlock(TableState& t, std::span<std::uint8_t> record,
+                 std::span<const std::uint8_t> block) {
+    return PrepareInsert(t, false, block.size()) && PlaceBlock(t, block, record) &&
+           StoreAt(t.recordOffset, record) && WriteDescriptor(t);
 }
 
 // ---- Index build ----
@@ -1139,19 +1141,17 @@ int RdbPutAddress(std::uint32_t address, std::uint16_t categories, std::uint16_t
                   std::span<const std::uint8_t> block) {
     if (!g_rdb.open) return 0;
     TableState& t = AddressTable();
-    // The engine's copy of the block, in a buffer kept between inserts.
-    std::vector<std::uint8_t>& copy = g_rdb.blockCopy;
-    copy.clear();
+    // The block as stored: its first `length` bytes; none when it holds no items.
+    std::span<const std::uint8_t> stored;
     if (!block.empty()) {
         if (block.size() < kPathBlockHeadSize) return 0;
         const std::uint16_t length = Get16(block, kBLength);
         if (length != 0 && Get32(block, kBCount) != 0) {
             if (length < kPathBlockHeadSize || length > block.size()) return 0;
             if (length > t.Field(kDPathFree)) return 0;
-            copy.assign(block.begin(), block.begin() + length);
+            stored = block.first(length);
         }
     }
-    std::vector<std::uint8_t>* withBlock = copy.empty() ? nullptr : &copy;
 
     if (!g_rdb.aliasPair.empty()) {
         if (auto it = g_rdb.aliasPair.find(address); it != g_rdb.aliasPair.end())
@@ -1174,21 +1174,21 @@ int RdbPutAddress(std::uint32_t address, std::uint16_t categories, std::uint16_t
         Put16(rec, kRFlags, flags);
         Put16(rec, kRCategories, categories);
         Put16(rec, kRLow, low);
-        return InsertRecord(t, rec, withBlock) ? 1 : 0;
+        return InsertRecord(t, rec, stored) ? 1 : 0;
     }
 
     std::uint16_t recFlags = Get16(rec, kRFlags);
     if (flags & kFlagOpposite) {
-        if (!withBlock) {
+        if (stored.empty()) {
             Put16(rec, kRFlags, recFlags | kFlagRemoved);
             return StoreAt(t.recordOffset, rec) ? 1 : 0;
         }
         Put16(rec, kRFlags, recFlags & ~(kFlagRemoved | kFlagWholeSite));
-        return AppendBlock(t, rec, copy) ? 1 : 0;
+        return AppendBlock(t, rec, stored) ? 1 : 0;
     }
     Put16(rec, kRCategories, Get16(rec, kRCategories) | categories);
     Put16(rec, kRFlags, flags);
-    if (withBlock) return AppendBlock(t, rec, copy) ? 1 : 0;
+    if (!stored.empty()) return AppendBlock(t, rec, stored) ? 1 : 0;
     if (Get16(rec, kRPathLength) != 0) Put16(rec, kRFlags, flags | kFlagWholeSite);
     return StoreAt(t.recordOffset, rec) ? 1 : 0;
 }
@@ -1216,7 +1216,7 @@ int RdbPutName(std::string_view name, std::uint16_t categories, std::uint16_t fl
         Put32(rec, 10, 0xFFFFFFFF);
         rec[kRKeyLength] = static_cast<std::uint8_t>(key.bytes.size());
         std::copy(key.bytes.begin(), key.bytes.end(), rec.begin() + kRKey);
-        return InsertRecord(t, rec, nullptr) ? 1 : 0;
+        return InsertRecord(t, rec, {}) ? 1 : 0;
     }
     if (Get16(rec, kRCategories) == categories && Get16(rec, kRFlags) == flags) return 2;
     Put16(rec, kRCategories, Get16(rec, kRCategories) | categories);
@@ -1281,7 +1281,6 @@ void ResetRecordFile() {
     g_rdb.lastRecord = {};
     g_rdb.aliasLimit = 0;
     g_rdb.scratch = IndexScratch{};
-    g_rdb.blockCopy = {};
     g_rdb.lastError = 0;
     g_rdb.now = 0;
     g_rdb.clock = nullptr;
