@@ -8,7 +8,6 @@
 #include <cstring>
 #include <ctime>
 #include <new>
-#include <unordered_map>
 
 #include "dbbuild/bytes.h"
 #include "platform/files.h"
@@ -65,6 +64,52 @@ struct AliasPair {
     std::uint32_t alias = 0;
 };
 
+// From an address to the number of a pair: open addressing with linear probing, in a table
+// of twice as many slots as a file takes pairs, made at the first insert and kept. Every
+// address put into a database with aliases is looked up here.
+class AddressMap {
+  public:
+    static constexpr std::uint32_t kNone = 0xFFFFFFFF;
+    bool empty() const { return used_ == 0; }
+    void clear() {
+        if (used_ != 0) std::fill(slots_.begin(), slots_.end(), Slot{});
+        used_ = 0;
+    }
+    // The pair stored for `address`, or kNone.
+    std::uint32_t Find(std::uint32_t address) const {
+        if (used_ == 0) return kNone;
+        for (std::size_t i = Home(address);; i = (i + 1) & (kSlots - 1)) {
+            const Slot& s = slots_[i];
+            if (s.pair == kNone || s.address == address) return s.pair;
+        }
+    }
+    // Stores `pair` for `address` unless it has one already (the first pair wins). The
+    // caller stores at most kMaxAliasPairs.
+    void TryEmplace(std::uint32_t address, std::uint32_t pair) {
+        if (slots_.empty()) slots_.resize(kSlots);
+        for (std::size_t i = Home(address);; i = (i + 1) & (kSlots - 1)) {
+            Slot& s = slots_[i];
+            if (s.pair == kNone) {
+                s = Slot{address, pair};
+                ++used_;
+                return;
+            }
+            if (s.address == address) return;
+        }
+    }
+
+  private:
+    static constexpr std::size_t kSlots = std::size_t{1} << 17;  // at least 2 * kMaxAliasPairs
+    static_assert(kSlots >= 2 * std::size_t{kMaxAliasPairs});
+    struct Slot {
+        std::uint32_t address = 0;
+        std::uint32_t pair = kNone;
+    };
+    static std::size_t Home(std::uint32_t address) { return (address * 2654435761u) >> (32 - 17); }
+    std::vector<Slot> slots_;
+    std::uint32_t used_ = 0;
+};
+
 // One table as the engine tracks it while the file is open.
 struct TableState {
     std::array<std::uint8_t, kTableDescriptorSize> descriptor{};
@@ -95,35 +140,31 @@ std::uint32_t IndexBucket(std::uint32_t address) {
 
 // The entries of an address index while it is built.
 struct IndexEntries {
-    std::vector<std::uint32_t> address;
-    std::vector<std::uint16_t> categories;
-    std::vector<std::uint32_t> pathOffset;
-    std::vector<std::uint32_t> bucket;
-    std::vector<std::uint32_t> next;  // bucket list link
+    // Sized for the most entries an index holds once, and kept; `count` are in use.
+    struct Entry {
+        std::uint32_t address, pathOffset, bucket, next;  // next: bucket list link
+        std::uint16_t categories;
+    };
+    std::vector<Entry> list;
     std::vector<std::uint32_t> heads;
+    std::uint32_t count = 0;
 
     void Clear() {
-        address.clear();
-        categories.clear();
-        pathOffset.clear();
-        bucket.clear();
-        next.clear();
+        list.resize(kMaxIndexEntries);
         heads.assign(kIndexBucketCount, kNoEntry);
+        count = 0;
     }
 
-    std::uint32_t Count() const { return static_cast<std::uint32_t>(address.size()); }
+    std::uint32_t Count() const { return count; }
+    // The caller keeps Count() below kMaxIndexEntries.
     void Add(std::uint32_t a, std::uint16_t c, std::uint32_t p) {
         const std::uint32_t b = IndexBucket(a);
-        bucket.push_back(b);
-        address.push_back(a);
-        categories.push_back(c);
-        pathOffset.push_back(p);
-        next.push_back(heads[b]);
-        heads[b] = Count() - 1;
+        list[count] = Entry{a, p, b, heads[b], c};
+        heads[b] = count++;
     }
     std::uint32_t Find(std::uint32_t a) const {
-        for (std::uint32_t e = heads[IndexBucket(a)]; e != kNoEntry; e = next[e])
-            if (address[e] == a) return e;
+        for (std::uint32_t e = heads[IndexBucket(a)]; e != kNoEntry; e = list[e].next)
+            if (list[e].address == a) return e;
         return kNoEntry;
     }
 };
@@ -144,8 +185,8 @@ struct RecordFileState {
     std::array<std::uint8_t, kNameRecordSize> lastRecord{};
     std::vector<AliasPair> aliases;
     // First pair (in pair order) that has an address as its canonical / its alias.
-    std::unordered_map<std::uint32_t, std::uint32_t> canonicalPair;
-    std::unordered_map<std::uint32_t, std::uint32_t> aliasPair;
+    AddressMap canonicalPair;
+    AddressMap aliasPair;
     std::uint32_t aliasLimit = 0;
     int lastError = 0;
     std::uint32_t now = 0;
@@ -237,7 +278,21 @@ bool ReadU32At(std::uint64_t offset, std::uint32_t& value) {
 bool StoreAt(std::uint64_t offset, std::span<const std::uint8_t> data) {
     if (!Mapped(offset, data.size())) return WriteAt(offset, data);
     g_rdb.lastError = 0;
-    if (!data.empty()) std::memcpy(g_rdb.map + offset, data.data(), data.size());
+    std::uint8_t* to = g_rdb.map + offset;
+    // The sizes an insert stores, copied without a call.
+    switch (data.size()) {
+        case 4:
+            std::memcpy(to, data.data(), 4);
+            break;
+        case kAddressRecordSize:
+            std::memcpy(to, data.data(), kAddressRecordSize);
+            break;
+        case kTableDescriptorSize:
+            std::memcpy(to, data.data(), kTableDescriptorSize);
+            break;
+        default:
+            if (!data.empty()) std::memcpy(to, data.data(), data.size());
+    }
     return true;
 }
 
@@ -302,12 +357,13 @@ void ClearAliases() {
 
 void IndexAliasPair(std::uint32_t i) {
     const AliasPair& p = g_rdb.aliases[i];
-    g_rdb.canonicalPair.try_emplace(p.canonical, i);
-    g_rdb.aliasPair.try_emplace(p.alias, i);
+    g_rdb.canonicalPair.TryEmplace(p.canonical, i);
+    g_rdb.aliasPair.TryEmplace(p.alias, i);
 }
 
 bool AliasKnown(std::uint32_t address) {
-    return g_rdb.canonicalPair.count(address) != 0 || g_rdb.aliasPair.count(address) != 0;
+    return g_rdb.canonicalPair.Find(address) != AddressMap::kNone ||
+           g_rdb.aliasPair.Find(address) != AddressMap::kNone;
 }
 
 // ---- Records ----
@@ -551,9 +607,9 @@ bool BuildAddressIndex(std::uint16_t mask, std::uint64_t& cursor) {
     for (const AliasPair& p : g_rdb.aliases) {
         if (entries.Count() >= kMaxIndexEntries) break;
         if (std::uint32_t e = entries.Find(p.canonical); e != kNoEntry) {
-            entries.Add(p.alias, entries.categories[e], entries.pathOffset[e]);
+            entries.Add(p.alias, entries.list[e].categories, entries.list[e].pathOffset);
         } else if (std::uint32_t f = entries.Find(p.alias); f != kNoEntry) {
-            entries.Add(p.canonical, entries.categories[f], entries.pathOffset[f]);
+            entries.Add(p.canonical, entries.list[f].categories, entries.list[f].pathOffset);
         }
     }
 
@@ -568,16 +624,17 @@ bool BuildAddressIndex(std::uint16_t mask, std::uint64_t& cursor) {
     // list order.
     std::vector<std::uint32_t>& place = g_rdb.scratch.place;
     place.assign(kIndexBucketCount + 1, 0);
-    for (std::uint32_t e = 0; e < count; ++e) ++place[entries.bucket[e] + 1];
+    for (std::uint32_t e = 0; e < count; ++e) ++place[entries.list[e].bucket + 1];
     for (std::uint32_t b = 0; b < kIndexBucketCount; ++b) {
         place[b + 1] += place[b];
         Put32(buckets, 4 * b, place[b]);
     }
     for (std::uint32_t e = count; e-- > 0;) {
-        const std::uint32_t n = place[entries.bucket[e]]++;
-        Put32(buckets, kPathOffsets + 4 * std::size_t{n}, entries.pathOffset[e]);
-        Put32(keys, 4 * std::size_t{n}, entries.address[e]);
-        Put16(keys, 4 * std::size_t{count} + 2 * std::size_t{n}, entries.categories[e]);
+        const IndexEntries::Entry& entry = entries.list[e];
+        const std::uint32_t n = place[entry.bucket]++;
+        Put32(buckets, kPathOffsets + 4 * std::size_t{n}, entry.pathOffset);
+        Put32(keys, 4 * std::size_t{n}, entry.address);
+        Put16(keys, 4 * std::size_t{count} + 2 * std::size_t{n}, entry.categories);
     }
     Put32(buckets, 4 * kIndexBucketCount, count);
     paths.bytes[paths.used++] = 0;
@@ -1153,10 +1210,8 @@ int RdbPutAddress(std::uint32_t address, std::uint16_t categories, std::uint16_t
         }
     }
 
-    if (!g_rdb.aliasPair.empty()) {
-        if (auto it = g_rdb.aliasPair.find(address); it != g_rdb.aliasPair.end())
-            address = g_rdb.aliases[it->second].canonical;
-    }
+    if (const std::uint32_t pair = g_rdb.aliasPair.Find(address); pair != AddressMap::kNone)
+        address = g_rdb.aliases[pair].canonical;
 
     t.bucket = AddressBucket(address);
     t.keyHigh = static_cast<std::uint16_t>(address >> 16);
@@ -1227,11 +1282,11 @@ int RdbPutName(std::string_view name, std::uint16_t categories, std::uint16_t fl
 int RdbAddAlias(std::uint32_t canonical, std::uint32_t alias) {
     if (!g_rdb.open) return 0;
     AliasPair pair{canonical, alias};
-    if (auto it = g_rdb.canonicalPair.find(alias); it != g_rdb.canonicalPair.end()) {
-        if (g_rdb.aliases[it->second].alias == canonical || AliasKnown(canonical)) return 1;
+    if (const std::uint32_t i = g_rdb.canonicalPair.Find(alias); i != AddressMap::kNone) {
+        if (g_rdb.aliases[i].alias == canonical || AliasKnown(canonical)) return 1;
         pair = {alias, canonical};
-    } else if (auto jt = g_rdb.aliasPair.find(alias); jt != g_rdb.aliasPair.end()) {
-        const std::uint32_t first = g_rdb.aliases[jt->second].canonical;
+    } else if (const std::uint32_t j = g_rdb.aliasPair.Find(alias); j != AddressMap::kNone) {
+        const std::uint32_t first = g_rdb.aliases[j].canonical;
         if (first == canonical || AliasKnown(canonical)) return 1;
         pair = {first, canonical};
     }
@@ -1281,6 +1336,8 @@ void ResetRecordFile() {
     g_rdb.lastRecord = {};
     g_rdb.aliasLimit = 0;
     g_rdb.scratch = IndexScratch{};
+    g_rdb.canonicalPair = AddressMap{};
+    g_rdb.aliasPair = AddressMap{};
     g_rdb.lastError = 0;
     g_rdb.now = 0;
     g_rdb.clock = nullptr;
