@@ -315,8 +315,8 @@ bool WriteHeader() {
 // costs one cheap fault. So the areas are written with zeros ahead of their use, a chunk at
 // a time, through the file layer. `prepared` is the end of the written part; bytes behind
 // it are never written with zeros again.
-bool PrepareArea(std::uint64_t& prepared, std::uint64_t areaEnd, std::uint64_t needed) {
-    if (needed <= prepared) return true;
+[[gnu::noinline]] bool WriteZerosAhead(std::uint64_t& prepared, std::uint64_t areaEnd,
+                                       std::uint64_t needed) {
     static const std::array<std::uint8_t, kPrepareChunk> zeros{};
     const std::uint64_t to = std::min(areaEnd, std::max(needed, prepared + kPrepareChunk));
     for (std::uint64_t at = prepared; at < to;) {
@@ -332,6 +332,10 @@ bool PrepareArea(std::uint64_t& prepared, std::uint64_t areaEnd, std::uint64_t n
         prepared = at;
     }
     return true;
+}
+
+inline bool PrepareArea(std::uint64_t& prepared, std::uint64_t areaEnd, std::uint64_t needed) {
+    return needed <= prepared || WriteZerosAhead(prepared, areaEnd, needed);
 }
 
 // Makes sure the record a new slot takes and a path block of `blockLength` bytes land in
