@@ -269,13 +269,13 @@ const std::map<std::string, std::string>& NamesIgnoringCase(const fs::path& dir)
     return listing.names;
 }
 
-// A directory as a snapshot saw it: every name, whether it is something other than a
-// directory (links followed), and a name for each lower-case form.
 // Whether a directory entry is a file (anything but a directory, links followed), as its
 // listing tells without asking for each one: a link, or an entry of a file system that
 // does not say, is looked at when a search needs to know.
 enum class EntryKind : std::uint8_t { kFile, kNotFile, kAsk };
 
+// A directory as a snapshot saw it: every name with its kind, and a name for each
+// lower-case form.
 struct SnapshotListing {
     std::unordered_map<std::string, EntryKind> kinds;
     // Made when first asked for: along the PATH only exact names are looked for.
