@@ -32,11 +32,7 @@ constexpr std::uint64_t kMinRawRecord = 6;  // length byte, one name byte, the v
 
 DnsHashState g_dns;
 
-// The open build's table, held in memory until DnsHashClose writes the file in one
-// sequential pass: the bucket heads and, for every record in insertion order, what its 76
-// bytes will hold. A put walks its ring in these compact arrays; in the file, the ring's
-// last record (whose next field the put changes) lies anywhere in a record area of up to
-// hundreds of megabytes.
+// A record's numbers, and where its name lies in the name arena.
 struct DnsRecordEntry {
     std::uint32_t hash, next;  // side by side: a ring step reads both
     std::uint32_t value, nameAt;
@@ -66,6 +62,11 @@ class NameArena {
     std::size_t size_ = 0, capacity_ = 0;
 };
 
+// The open build's table, held in memory until DnsHashClose writes the file in one
+// sequential pass: the bucket heads and, for every record in insertion order, what its 76
+// bytes will hold. A put walks its ring in these compact arrays; in the file, the ring's
+// last record (whose next field the put changes) lies anywhere in a record area of up to
+// hundreds of megabytes.
 struct DnsTable {
     std::vector<std::uint32_t> heads;  // per bucket: its first record, or kDnsNoRecord
     std::vector<DnsRecordEntry> records;
