@@ -16,7 +16,12 @@
 //    shared mapping of the table area (so another reader of the file sees it at once); the
 //    alias pairs and the header reach the file at RdbClose (the header also at the end of
 //    an index build), and the indexes at RdbBuildIndexes, through the file layer. A file
-//    whose table area cannot be mapped is not opened.
+//    whose table area cannot be mapped is not opened. In a file that RdbCreate made, the
+//    record and path areas are written with zeros just ahead of the inserts that reach
+//    them, so that the mapping never touches a hole.
+//  - The index build's buffers (a few megabytes at full capacity) and the alias maps are
+//    kept from one file to the next, for the four builds of a rebuild; ResetRecordFile()
+//    frees them.
 //  - RdbOpen refuses a file whose header or table descriptors do not describe this format,
 //    or whose offsets, counts and sizes do not fit inside the file's real size.
 //  - Limits, each failing the operation that reaches it (result 0) without changing the
