@@ -182,4 +182,87 @@ TEST_F(ListUpdateUnitTest, AServerSilentInTheBodyIsCutOffAndTheUpdateFails) {
     EXPECT_EQ(resolve::SocketLibrary().SocketLibraryHandle, nullptr);
 }
 
+// The whole update, interactive, with the first list's response in one of the forms the
+// transfer engine takes or refuses: what it takes is installed and compiled, what it
+// refuses fails the update.
+TEST_F(ListUpdateUnitTest, UnusualResponsesThroughAWholeUpdate) {
+    auto served = [&](const std::string& name, const std::string& kind) {
+        MakeList(name, kind);
+        std::string bytes = install.readFile(install.file(name));
+        std::filesystem::remove(install.file(name));
+        return bytes;
+    };
+    auto raw = [](const std::string& host) {
+        std::string out("\x01\0\0\0", 4);
+        out += static_cast<char>(host.size());
+        out += host + std::string("\x0a\0\0\x01", 4);
+        return out;
+    };
+    const std::string notList = served("SERVED.NOT", "restricted");
+    const std::string yesList = served("SERVED.YES", "approved");
+    const std::string rawYes = raw("good.example"), rawNot = raw("bad.example");
+    auto response = [](const std::string& body, const std::string& name) {
+        return scripted::Head(body.size(), name) + body;
+    };
+    std::string lfHead = scripted::Head(notList.size(), "VELDANOT.RCV");
+    for (std::size_t at; (at = lfHead.find("\r\n")) != std::string::npos;) lfHead.erase(at, 1);
+    std::string noFileDate = response(notList, "VELDANOT.RCV");
+    noFileDate.erase(noFileDate.find("vd-filedate"),
+                     std::string("vd-filedate: 19941106\r\n").size());
+
+    const struct {
+        const char* what;
+        std::string firstResponse;  // VELDA.NOT's
+        bool installed;
+    } cases[] = {
+        {"head ended by LF LF", lfHead + notList, true},
+        {"404 status with all six headers",
+         scripted::Head(notList.size(), "VELDANOT.RCV", scripted::kServerDate, "N",
+                        "HTTP/1.0 404 Not Found") +
+             notList,
+         true},
+        {"more body than Content-Length", response(notList, "VELDANOT.RCV") + "trailing bytes",
+         true},
+        {"no vd-filedate", noFileDate, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const char* name :
+             {"VELDA.NOT", "VELDA.YES", "DNSRAW.YES", "DNSRAW.NOT", "VeldaNOT.BIN", "VeldaYES.BIN",
+              "NoneNOT.BIN", "NoneYES.BIN", "DNSHASH.DAT"})
+            std::filesystem::remove(install.file(name));
+        ResetListUpdate();
+        ResetHttpTransfer();
+        using Script = std::vector<ScriptedResponder::Step>;
+        ScriptedResponder responder(
+            std::vector<Script>{Script{ScriptedResponder::Send(c.firstResponse)},
+                                Script{ScriptedResponder::Send(response(yesList, "VELDAYES.RCV"))},
+                                Script{ScriptedResponder::Send(response(rawYes, "RAWYES.RCV"))},
+                                Script{ScriptedResponder::Send(response(rawNot, "RAWNOT.RCV"))}});
+        OnlyServer(responder);
+        const std::size_t before = display.MessageBoxes().size();
+        display.AnswerMessageBox(ui::IDOK);
+        display.AnswerMessageBox(ui::IDOK);
+
+        UpdateAllLists(0, 0);
+        std::vector<std::string> texts;
+        for (std::size_t i = before; i < display.MessageBoxes().size(); ++i)
+            texts.push_back(display.MessageBoxes()[i].text);
+        if (c.installed) {
+            EXPECT_EQ(texts, std::vector<std::string>{resources::LoadStr(8302)});
+            EXPECT_EQ(install.readFile(install.file("VELDA.NOT")), notList);
+            EXPECT_EQ(install.readFile(install.file("DNSRAW.NOT")), rawNot);
+            EXPECT_TRUE(std::filesystem::exists(install.file("VeldaNOT.BIN")));
+            EXPECT_TRUE(std::filesystem::exists(install.file("DNSHASH.DAT")));
+            EXPECT_EQ(responder.Requests().size(), 4u);
+        } else {
+            // Nothing is there to name the failing list by, so only the update's end speaks.
+            EXPECT_EQ(texts, std::vector<std::string>{resources::LoadStr(8303)});
+            EXPECT_FALSE(std::filesystem::exists(install.file("VELDA.NOT")));
+            EXPECT_EQ(responder.Requests().size(), 1u) << "the update stops at the first list";
+        }
+        EXPECT_TRUE(ReceivedFiles().empty());
+    }
+}
+
 }  // namespace

@@ -21,7 +21,8 @@ namespace scripted {
 
 using namespace std::chrono_literals;
 
-// A one-connection server on 127.0.0.1 that reads the request head and then plays a script.
+// A server on 127.0.0.1 that takes one connection per script, in order: it reads each
+// request head and then plays that connection's script.
 class ScriptedResponder {
   public:
     struct Step {
@@ -35,7 +36,10 @@ class ScriptedResponder {
     // Sends nothing more and keeps the connection open until the client closes it.
     static Step Hold() { return {Step::kHold, {}}; }
 
-    explicit ScriptedResponder(std::vector<Step> script) : script_(std::move(script)) {
+    explicit ScriptedResponder(std::vector<Step> script)
+        : ScriptedResponder(std::vector<std::vector<Step>>{std::move(script)}) {}
+    explicit ScriptedResponder(std::vector<std::vector<Step>> scripts)
+        : scripts_(std::move(scripts)) {
         listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -59,9 +63,14 @@ class ScriptedResponder {
         ++signals_;
         cv_.notify_all();
     }
+    // The last request head received.
     std::string Request() {
         std::lock_guard lock(mutex_);
-        return request_;
+        return requests_.empty() ? std::string() : requests_.back();
+    }
+    std::vector<std::string> Requests() {
+        std::lock_guard lock(mutex_);
+        return requests_;
     }
     // Waits for the script to end; then whether the client closed the connection during a
     // Hold step.
@@ -79,9 +88,15 @@ class ScriptedResponder {
         return false;
     }
     void Run() {
-        if (!WaitReadable(listener_)) return;
+        int waited = 0;
+        for (const auto& script : scripts_)
+            if (!Serve(script, waited)) return;
+    }
+    // One connection; false when none came.
+    bool Serve(const std::vector<Step>& script, int& waited) {
+        if (!WaitReadable(listener_)) return false;
         int fd = ::accept(listener_, nullptr, nullptr);
-        if (fd < 0) return;
+        if (fd < 0) return false;
         std::string got;
         char buf[4096];
         while (got.find("\r\n\r\n") == std::string::npos && WaitReadable(fd)) {
@@ -91,10 +106,9 @@ class ScriptedResponder {
         }
         {
             std::lock_guard lock(mutex_);
-            request_ = got;
+            requests_.push_back(got);
         }
-        int waited = 0;
-        for (const Step& step : script_) {
+        for (const Step& step : script) {
             if (stopping_) break;
             switch (step.kind) {
                 case Step::kSend:
@@ -131,16 +145,17 @@ class ScriptedResponder {
             }
         }
         ::close(fd);
+        return true;
     }
 
-    std::vector<Step> script_;
+    std::vector<std::vector<Step>> scripts_;
     int listener_ = -1;
     int port_ = 0;
     std::thread thread_;
     std::mutex mutex_;
     std::condition_variable cv_;
     int signals_ = 0;
-    std::string request_;
+    std::vector<std::string> requests_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> hungUp_{false};
 };
