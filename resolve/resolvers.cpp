@@ -54,9 +54,9 @@ bool EnsureDnsServers() {
     return dns.DnsServerCount != 0;
 }
 
-// Appends one record for `host` to IPADDR.LST (created when missing).
 void ForgetRecorded();
 
+// Appends one record for `host` to IPADDR.LST (created when missing).
 void AppendRecord(std::string_view host, const AddressList& list) {
     if (host.size() >= kRecordNameSize) return;
     int mode = settings::OpenCatalogueFile(settings::kFileIpAddrList, settings::kModeExists) > 0
