@@ -12,7 +12,9 @@
 // is refused. When the Last-Modified date (the day only, never the time) equals the last-write
 // date of the installed file, the body is not read ("current"). Otherwise the body of exactly
 // Content-Length bytes goes to the file vd-filename in the program directory, which is then
-// stamped with the Last-Modified time.
+// stamped with the Last-Modified time. The body is received 19,900 bytes at a time (a
+// progress message after each) and written in page-aligned pieces of at least 256 KiB, the
+// rest when the transaction ends, however it ends.
 //
 // Safety rules of our own:
 // - vd-filename must be a plain file name (IsAcceptableDownloadName): 1 to 64 printable ASCII
