@@ -13,8 +13,8 @@
 // date of the installed file, the body is not read ("current"). Otherwise the body of exactly
 // Content-Length bytes goes to the file vd-filename in the program directory, which is then
 // stamped with the Last-Modified time. The body is received 19,900 bytes at a time (a
-// progress message after each) and written in page-aligned pieces of at least 256 KiB, the
-// rest when the transaction ends, however it ends.
+// progress message after each) and written in page-aligned pieces of at least 256 KiB; what
+// is left goes out when the transaction ends, also when it is cancelled or cut off.
 //
 // Safety rules of our own:
 // - vd-filename must be a plain file name (IsAcceptableDownloadName): 1 to 64 printable ASCII
