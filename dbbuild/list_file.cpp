@@ -1,5 +1,6 @@
 #include "dbbuild/list_file.h"
 #include "dbbuild/bytes.h"
+#include "dbbuild/record_reader.h"
 
 #include <algorithm>
 #include <array>
@@ -467,39 +468,7 @@ bool DecodeListFile(std::string_view fileName, std::span<const std::uint8_t> con
 }
 
 std::vector<std::uint8_t> PathKeyForLevel(int level, std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    std::size_t end = i;
-    while (end < text.size() && static_cast<std::uint8_t>(text[end]) > 32 && text[end] != ',')
-        ++end;
-    std::string_view path = text.substr(i, end - i);
-    std::vector<std::uint8_t> key;
-    if (level != 3) {
-        key.reserve(path.size());
-        for (char c : path) key.push_back(static_cast<std::uint8_t>(c) | 0x20);
-        return key;
-    }
-    constexpr std::size_t kMaxSegmentKey = 4096;
-    if (!path.empty() && path.front() == '/') path.remove_prefix(1);
-    const auto& table = CrcTable();
-    auto append = [&key](std::uint32_t v) {
-        if (key.size() + 4 <= kMaxSegmentKey) Append32(key, v);
-    };
-    std::uint32_t crc = 0;
-    bool pending = false;
-    for (char ch : path) {
-        std::uint8_t c = static_cast<std::uint8_t>(ch);
-        if (c == '/') {
-            append(crc);
-            pending = false;
-            continue;
-        }
-        if (c >= 'A' && c <= 'Z') c = static_cast<std::uint8_t>(c | 0x20);
-        crc = table[(crc ^ c) & 0xFF] ^ (crc >> 8);
-        pending = true;
-    }
-    if (pending) append(crc);
-    return key;
+    return level == 3 ? PathKeySegments(text) : PathKeyText(text);
 }
 
 }  // namespace dbbuild

@@ -72,9 +72,9 @@ Lookup FindName(const DatabaseImage& image, std::span<const std::uint8_t> key, N
 bool ParseDottedAddress(std::string_view text, std::uint32_t& address);
 std::string DottedAddress(std::uint32_t address);
 
-// The two forms of a path key: the lower-cased path text, and the running CRC-32 taken at
-// every '/' (and at the end), 4 bytes each. Both start after blanks and tabs and end at a
-// byte of 32 or below or at ','.
+// The two forms of a path key (see PathKeyForLevel for which level takes which): the
+// lower-cased path text, and the running CRC-32 taken at every '/' (and at the end), 4
+// bytes each. Both start after blanks and tabs and end at a byte of 32 or below or at ','.
 std::vector<std::uint8_t> PathKeyText(std::string_view path);
 std::vector<std::uint8_t> PathKeySegments(std::string_view path);
 // The name-index keys under which a host or domain name and its parent domains are stored:
