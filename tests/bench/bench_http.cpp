@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "resolve/socket_library.h"
-#include "resources/string_table.h"
+#include "shell/main_window.h"
 #include "tests/support/http_peers.h"
 #include "tests/support/temp_install.h"
 #include "ui/headless.h"
@@ -123,26 +123,6 @@ BENCHMARK(BM_PlainPosixClient)->Unit(benchmark::kMillisecond)->MinTime(2.0)->Use
 
 // --- the engine as the list update runs it, next to curl
 
-// The main window's progress text (shell's ProgressText): the same string resources.
-std::string ProgressText(const std::string& name, int done, long size) {
-    char text[256];
-    if (size >= 1000000) {
-        std::string format = resources::LoadStr(5618);
-        std::snprintf(text, sizeof text, format.c_str(), name.c_str(), done,
-                      static_cast<int>(size / 1000000), static_cast<int>(size / 1000 % 1000),
-                      static_cast<int>(size % 1000));
-    } else if (size >= 1000) {
-        std::string format = resources::LoadStr(5617);
-        std::snprintf(text, sizeof text, format.c_str(), name.c_str(), done,
-                      static_cast<int>(size / 1000), static_cast<int>(size % 1000));
-    } else {
-        std::string format = resources::LoadStr(5616);
-        std::snprintf(text, sizeof text, format.c_str(), name.c_str(), done,
-                      static_cast<int>(size));
-    }
-    return text;
-}
-
 long g_progressMessages = 0;
 
 // What the main window does with WM_TRANSFER_PROGRESS.
@@ -155,7 +135,7 @@ ui::LRESULT ProgressOwnerProc(ui::HWND hwnd, ui::UINT message, ui::WPARAM wParam
     int done = 100 - static_cast<int>(wParam);
     auto& status = update::TransferStatus();
     status.percentage = done;
-    update::ShowTransferStatus(ProgressText(name, done, static_cast<long>(lParam)),
+    update::ShowTransferStatus(shell::ProgressText(name, done, static_cast<long>(lParam)),
                                status.window == 0 ? 1 : 0, 1, 1, 0);
     return 0;
 }
