@@ -128,7 +128,8 @@ long g_progressMessages = 0;
 // What the main window does with WM_TRANSFER_PROGRESS.
 ui::LRESULT ProgressOwnerProc(ui::HWND hwnd, ui::UINT message, ui::WPARAM wParam,
                               ui::LPARAM lParam) {
-    if (message != update::WM_TRANSFER_PROGRESS) return ui::DefWindowProc(hwnd, message, wParam, lParam);
+    if (message != update::WM_TRANSFER_PROGRESS)
+        return ui::DefWindowProc(hwnd, message, wParam, lParam);
     ++g_progressMessages;
     const std::string& name = update::HttpTransfer().downloadFileName;
     if (name.empty()) return 0;
@@ -177,8 +178,8 @@ void BM_EngineVsCurl(benchmark::State& state) {
     resolve::Sockets().WSAStartup(0x0101, &data);
     ui::RegisterClass(ui::WNDCLASS{"BenchProgressOwner", ProgressOwnerProc});
     update::TransferRequest request;
-    request.owner = ui::CreateWindowEx(0, "BenchProgressOwner", "owner", ui::WS_OVERLAPPED, 0, 0,
-                                       10, 10, 0);
+    request.owner =
+        ui::CreateWindowEx(0, "BenchProgressOwner", "owner", ui::WS_OVERLAPPED, 0, 0, 10, 10, 0);
     request.serverHost = "127.0.0.1";
     request.downloadNumber = "43";
     request.version = "4.50.005";
@@ -189,7 +190,8 @@ void BM_EngineVsCurl(benchmark::State& state) {
     status.TransferCancelRequested = false;
     status.percentage = 0;
     update::ShowTransferStatus(std::nullopt, 1, 1, 1, 0);
-    update::ShowTransferStatus("\r\nDownloading file from Velda Central\r\n(127.0.0.1)", 0, 1, 1, 0);
+    update::ShowTransferStatus("\r\nDownloading file from Velda Central\r\n(127.0.0.1)", 0, 1, 1,
+                               0);
 
     const std::string curlFile = install.root() + "/curl.out";
     // curl's own figure (time_total: connect to last byte, without its start-up) is printed

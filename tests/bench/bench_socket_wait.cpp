@@ -3,23 +3,16 @@
 // one wait), until a window timer cancels it, as the transfer's inactivity timer does.
 // Prints the share of one core used while waiting.
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
 
 #include <chrono>
 
 #include "resolve/socket_library.h"
+#include "tests/bench/bench_support.h"
 #include "tests/support/temp_install.h"
 #include "ui/messages.h"
 #include "ui/window.h"
 
 namespace {
-
-double CpuSeconds() {
-    rusage ru{};
-    getrusage(RUSAGE_THREAD, &ru);
-    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
 
 void Cancel(ui::HWND, ui::UINT, ui::UINT, std::uint32_t) {
     resolve::Sockets().WSACancelBlockingCall();
@@ -50,11 +43,11 @@ void BM_BlockedRecv(benchmark::State& state) {
 
     for (auto _ : state) {
         ui::UINT timer = ui::SetTimer(0, 0, 5000, &Cancel);
-        double cpuBefore = CpuSeconds();
+        double cpuBefore = benchsupport::ThreadCpuSeconds();
         auto wallBefore = std::chrono::steady_clock::now();
         char buf[16];
         int n = t.recv(server, buf, sizeof buf, 0);
-        double cpu = CpuSeconds() - cpuBefore;
+        double cpu = benchsupport::ThreadCpuSeconds() - cpuBefore;
         double wall =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
         ui::KillTimer(0, timer);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +19,14 @@ inline double CpuMs() {
     timespec t{};
     ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+// CPU time (user and system) of the calling thread, in seconds.
+inline double ThreadCpuSeconds() {
+    rusage ru{};
+    ::getrusage(RUSAGE_THREAD, &ru);
+    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
 inline double WallMs() {
@@ -41,7 +50,8 @@ inline Times SequentialWrite(const std::string& path, std::uint64_t bytes) {
         const int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
         if (fd < 0) return {};
         for (std::uint64_t left = bytes; left > 0;) {
-            const std::size_t k = static_cast<std::size_t>(std::min<std::uint64_t>(left, chunk.size()));
+            const std::size_t k =
+                static_cast<std::size_t>(std::min<std::uint64_t>(left, chunk.size()));
             if (::write(fd, chunk.data(), k) != static_cast<ssize_t>(k)) {
                 ::close(fd);
                 std::remove(path.c_str());

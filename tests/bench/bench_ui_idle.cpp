@@ -1,22 +1,15 @@
 // What an idle console costs: the GUI thread waits in GetMessage for 10 seconds with the
 // main window's one-minute timer pending, as the console does between ticks. Prints the
 // share of one core used while waiting.
-#include <sys/resource.h>
-
-#include <thread>
 
 #include <benchmark/benchmark.h>
 
+#include <thread>
+
+#include "tests/bench/bench_support.h"
 #include "ui/window.h"
 
 namespace {
-
-double CpuSeconds() {
-    rusage ru{};
-    getrusage(RUSAGE_THREAD, &ru);
-    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
 
 void BM_IdleMessageLoop(benchmark::State& state) {
     using namespace ui;
@@ -32,12 +25,13 @@ void BM_IdleMessageLoop(benchmark::State& state) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10000));
             PostQuitMessage(0);
         });
-        double cpuBefore = CpuSeconds();
+        double cpuBefore = benchsupport::ThreadCpuSeconds();
         auto wallBefore = std::chrono::steady_clock::now();
         MSG msg;
         while (GetMessage(msg)) DispatchMessage(msg);
-        double cpu = CpuSeconds() - cpuBefore;
-        double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
+        double cpu = benchsupport::ThreadCpuSeconds() - cpuBefore;
+        double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
         stopper.join();
         state.SetIterationTime(wall);
         state.counters["cpu_percent_of_a_core"] = 100.0 * cpu / wall;
