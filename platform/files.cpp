@@ -492,6 +492,7 @@ std::string SearchFile(const std::string& name) {
     auto absolute = [&](const fs::path& p) {
         return fs::absolute(p, ec).lexically_normal().string();
     };
+    // Inside a snapshot, bare names and plain paths never get past this.
     if (g_snapshot.depth != 0) {
         if (auto found = SearchPlainName(name, absolute)) return *found;
     }
@@ -500,9 +501,7 @@ std::string SearchFile(const std::string& name) {
         return found.empty() ? "" : absolute(found);
     }
 
-    const std::vector<fs::path> own =
-        g_snapshot.depth == 0 ? SearchDirectories() : std::vector<fs::path>{};
-    const std::vector<fs::path>& dirs = g_snapshot.depth == 0 ? own : g_snapshot.searchDirectories;
+    const std::vector<fs::path> dirs = SearchDirectories();
     for (const auto& dir : dirs)
         if (IsFileIn(dir, name)) return absolute(dir / name);
     // Letter case is ignored in the installation's own directories (the first four), not
