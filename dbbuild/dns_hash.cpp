@@ -4,11 +4,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
-#include <optional>
+#include <stop_token>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "dbbuild/bytes.h"
@@ -62,19 +66,6 @@ class NameArena {
     std::size_t size_ = 0, capacity_ = 0;
 };
 
-// The open build's table, held in memory until DnsHashClose writes the file in one
-// sequential pass: the bucket heads and, for every record in insertion order, what its 76
-// bytes will hold. A put walks its ring in these compact arrays; in the file, the ring's
-// last record (whose next field the put changes) lies anywhere in a record area of up to
-// hundreds of megabytes.
-struct DnsTable {
-    std::vector<std::uint32_t> heads;  // per bucket: its first record, or kDnsNoRecord
-    std::vector<DnsRecordEntry> records;
-    std::vector<std::uint8_t> length;
-    NameArena names;  // every record's name bytes, at nameAt
-};
-DnsTable g_table;
-
 // Asks for large pages behind reserved memory that the build fills at random or in a
 // stream: tens of megabytes, where small pages cost a fault (and a zeroing) per 4 KB.
 void AdviseLargePages(const void* data, std::size_t bytes) {
@@ -90,6 +81,156 @@ template <typename T>
 void Reserve(std::vector<T>& v, std::size_t more) {
     if (v.capacity() - v.size() < more) v.reserve(std::max(v.capacity() * 2, v.size() + more));
 }
+
+// A hash table of names as DNSHASH.DAT lays it out, held in memory: the bucket heads and,
+// for every record in insertion order, what its 76 bytes will hold. A put walks its ring in
+// these compact arrays; in the file, the ring's last record (whose next field the put
+// changes) lies anywhere in a record area of up to hundreds of megabytes.
+struct DnsTable {
+    std::vector<std::uint32_t> heads;  // per bucket: its first record, or kDnsNoRecord
+    std::vector<DnsRecordEntry> records;
+    std::vector<std::uint8_t> length;
+    NameArena names;  // every record's name bytes, at nameAt
+    std::uint32_t nameBytes = 0;  // the sum of length + 1, as the header holds it
+
+    // An empty table of `buckets` buckets with room for `expected` records; false when the
+    // bucket heads cannot be had.
+    bool Start(std::uint32_t buckets, std::size_t expected) {
+        try {
+            heads.reserve(buckets);
+            AdviseLargePages(heads.data(), 4 * std::size_t{buckets});
+            heads.assign(buckets, kDnsNoRecord);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        // Reserved memory that is never written costs nothing; growing would copy.
+        try {
+            records.reserve(expected);
+            length.reserve(expected);
+            names.Reserve(expected * kDnsMaxName);
+            AdviseLargePages(records.data(), expected * sizeof(DnsRecordEntry));
+            AdviseLargePages(names.data(), expected * kDnsMaxName);
+        } catch (const std::bad_alloc&) {
+        }
+        return true;
+    }
+
+    std::uint32_t count() const { return static_cast<std::uint32_t>(records.size()); }
+    std::uint32_t Bucket(std::uint32_t hash) const {
+        return hash % static_cast<std::uint32_t>(heads.size());
+    }
+    bool Holds(std::uint32_t index, std::string_view name, std::uint32_t hash) const {
+        const DnsRecordEntry& r = records[index];
+        return r.hash == hash && length[index] == name.size() &&
+               std::memcmp(names.data() + r.nameAt, name.data(), name.size()) == 0;
+    }
+    std::string_view Name(std::uint32_t index) const {
+        return {names.data() + records[index].nameAt, length[index]};
+    }
+
+    // Follows the ring that starts at `head` and stops at the record holding `name` (found)
+    // or at its last record. False when the ring does not close within the record count.
+    bool Walk(std::uint32_t head, std::string_view name, std::uint32_t hash, std::uint32_t& at,
+              bool& found) const {
+        const std::uint32_t n = count();
+        std::uint32_t index = head;
+        for (std::uint32_t steps = 0;; ++steps) {
+            if (index >= n || steps >= n) return false;
+            if (Holds(index, name, hash)) {
+                found = true;
+                at = index;
+                return true;
+            }
+            const std::uint32_t next = records[index].next;
+            if (next == head) break;
+            index = next;
+        }
+        found = false;
+        at = index;
+        return true;
+    }
+
+    // The record holding `name`, or kDnsNoRecord.
+    std::uint32_t Find(std::string_view name, std::uint32_t hash) const {
+        const std::uint32_t head = heads[Bucket(hash)];
+        std::uint32_t at = 0;
+        bool found = false;
+        if (head == kDnsNoRecord || !Walk(head, name, hash, at, found) || !found)
+            return kDnsNoRecord;
+        return at;
+    }
+
+    // The last record of the ring that starts at `head`.
+    std::uint32_t RingLast(std::uint32_t head) const {
+        std::uint32_t index = head;
+        for (std::uint32_t steps = 0; steps < count() && records[index].next != head; ++steps)
+            index = records[index].next;
+        return index;
+    }
+
+    // Inserts `name` (at most 63 bytes, hashing to `hash`) with *value, as DnsHashPut does.
+    int Put(std::string_view name, std::uint32_t hash, std::uint32_t* value) {
+        const std::uint32_t n = count();
+        if (n >= kDnsMaxRecords) return 0;
+        const std::uint32_t bucket = Bucket(hash);
+        const std::uint32_t head = heads[bucket];
+
+        // The ring is walked to its last record, the one the new record follows.
+        std::uint32_t last = kDnsNoRecord;
+        if (head != kDnsNoRecord) {
+            bool found = false;
+            if (!Walk(head, name, hash, last, found)) return 0;
+            if (found) {
+                if (value) *value = records[last].value;
+                return -static_cast<int>(last + 1);
+            }
+        }
+
+        // Room first, so that a put that cannot get it keeps nothing of its name.
+        if (names.size() > 0xFFFFFFFFu - name.size()) return 0;
+        try {
+            Reserve(records, 1);
+            Reserve(length, 1);
+            names.Reserve(name.size());
+        } catch (const std::bad_alloc&) {
+            return 0;
+        }
+        records.push_back({hash, last == kDnsNoRecord ? n : head, value ? *value : 0,
+                           static_cast<std::uint32_t>(names.size())});
+        length.push_back(static_cast<std::uint8_t>(name.size()));
+        names.Append(name);
+        if (last == kDnsNoRecord)
+            heads[bucket] = n;
+        else
+            records[last].next = n;
+        nameBytes += static_cast<std::uint32_t>(name.size() + 1);
+        return static_cast<int>(n + 1);
+    }
+};
+
+// The open build's table: the administrator's sites, and the raw names when they were not
+// read on a helper thread.
+DnsTable g_table;
+
+// The raw names read on a helper thread into a table of their own, and how that table
+// follows g_table's records in the file. Its records keep raw indices in their next
+// fields, except the last record of a ring that goes on into g_table, whose next field
+// holds that file index with kFileIndexFlag.
+struct RawPart {
+    DnsTable table;
+    bool present = false;
+    std::uint32_t first = 0;              // the file index of the first raw record kept
+    std::vector<std::uint32_t> dropped;  // raw records whose names g_table holds, sorted
+
+    // The file index of a raw record that is kept.
+    std::uint32_t FileIndex(std::uint32_t raw) const {
+        if (dropped.empty()) return first + raw;
+        const auto before = std::lower_bound(dropped.begin(), dropped.end(), raw) - dropped.begin();
+        return first + raw - static_cast<std::uint32_t>(before);
+    }
+};
+constexpr std::uint32_t kFileIndexFlag = 0x80000000u;  // above every record index
+RawPart g_raw;
 
 // Writes through the file layer, whose fault injection tests use, a buffer at a time.
 class SequentialWriter {
@@ -148,25 +289,101 @@ class SequentialWriter {
     std::int64_t written_ = 0, writeback_ = 0;
 };
 
-// Writes the whole file: header, bucket table, filler and records.
+// One record's 76 bytes.
+void PutRecord(SequentialWriter& out, const DnsTable& table, std::uint32_t index,
+               std::uint32_t next) {
+    std::span<std::uint8_t> r(out.Take(kDnsRecordSize), kDnsRecordSize);
+    const DnsRecordEntry& e = table.records[index];
+    Put32(r, 0, next);
+    Put32(r, 4, e.hash);
+    Put32(r, 8, e.value);
+    const std::uint8_t n = table.length[index];
+    r[12] = n;
+    std::memset(r.data() + 13, 0, kDnsMaxName);
+    std::memcpy(r.data() + 13, table.names.data() + e.nameAt, n);
+}
+
+// Writes the whole file: header, bucket table, filler, g_table's records and then the raw
+// records kept.
 bool WriteTable(int fd, const DnsHashHeader& header) {
     SequentialWriter out(fd);
     out.Put(EncodeDnsHashHeader(header));
     out.Fill(kDnsTableOffset - kDnsHeaderSize, 0);
-    for (std::uint32_t head : g_table.heads) Put32(std::span(out.Take(4), 4), 0, head);
+    for (std::uint32_t b = 0; b < header.bucketCount; ++b) {
+        std::uint32_t head = g_table.heads[b];
+        if (head == kDnsNoRecord && g_raw.present && g_raw.table.heads[b] != kDnsNoRecord)
+            head = g_raw.FileIndex(g_raw.table.heads[b]);
+        Put32(std::span(out.Take(4), 4), 0, head);
+    }
     out.Fill(header.recordOffset - kDnsTableOffset - 4 * std::uint64_t{header.bucketCount}, 0xFF);
-    for (std::uint32_t i = 0; i < header.recordCount; ++i) {
-        std::span<std::uint8_t> r(out.Take(kDnsRecordSize), kDnsRecordSize);
-        const DnsRecordEntry& e = g_table.records[i];
-        Put32(r, 0, e.next);
-        Put32(r, 4, e.hash);
-        Put32(r, 8, e.value);
-        const std::uint8_t n = g_table.length[i];
-        r[12] = n;
-        std::memset(r.data() + 13, 0, kDnsMaxName);
-        std::memcpy(r.data() + 13, g_table.names.data() + e.nameAt, n);
+    for (std::uint32_t i = 0; i < g_table.count(); ++i)
+        PutRecord(out, g_table, i, g_table.records[i].next);
+    if (g_raw.present) {
+        const DnsTable& raw = g_raw.table;
+        std::size_t d = 0;
+        for (std::uint32_t i = 0; i < raw.count(); ++i) {
+            if (d < g_raw.dropped.size() && g_raw.dropped[d] == i) {
+                ++d;
+                continue;
+            }
+            const std::uint32_t next = raw.records[i].next;
+            PutRecord(out, raw, i,
+                      (next & kFileIndexFlag) ? next & ~kFileIndexFlag : g_raw.FileIndex(next));
+        }
     }
     return out.Finish();
+}
+
+// Sets g_raw up to follow g_table's records in the file, and the header to count both, as
+// if every raw name had been put into g_table after the sites: a raw name that a site
+// holds already is dropped, and the rings of a bucket that both tables use are joined,
+// sites first. False, with both tables unchanged, when g_table could not have taken every
+// raw name (too many records or name bytes).
+bool MergeRawPart(DnsHashHeader& header) {
+    DnsTable& raw = g_raw.table;
+    const std::uint32_t sites = g_table.count();
+    std::vector<std::uint32_t> dropped;
+    std::uint64_t droppedNames = 0;
+    std::uint32_t droppedBytes = 0;
+    for (std::uint32_t k = 0; k < sites; ++k) {
+        const std::uint32_t at = raw.Find(g_table.Name(k), g_table.records[k].hash);
+        if (at == kDnsNoRecord) continue;
+        dropped.push_back(at);
+        droppedNames += raw.length[at];
+        droppedBytes += raw.length[at] + 1u;
+    }
+    const std::uint64_t records = std::uint64_t{sites} + raw.count() - dropped.size();
+    const std::uint64_t nameArena = g_table.names.size() + raw.names.size() - droppedNames;
+    if (records > kDnsMaxRecords || nameArena > 0xFFFFFFFFu) return false;
+    std::sort(dropped.begin(), dropped.end());
+
+    // The dropped records leave their rings.
+    for (std::uint32_t r : dropped) {
+        const std::uint32_t bucket = raw.Bucket(raw.records[r].hash);
+        const std::uint32_t next = raw.records[r].next;
+        if (next == r) {
+            raw.heads[bucket] = kDnsNoRecord;
+            continue;
+        }
+        const std::uint32_t before = raw.RingLast(r);  // the record whose next is r
+        raw.records[before].next = next;
+        if (raw.heads[bucket] == r) raw.heads[bucket] = next;
+    }
+    g_raw.dropped = std::move(dropped);
+    g_raw.first = sites;
+    g_raw.present = true;
+
+    // A bucket's site ring goes on into its raw ring, whose last record leads back.
+    for (std::uint32_t k = 0; k < sites; ++k) {
+        const std::uint32_t bucket = g_table.Bucket(g_table.records[k].hash);
+        const std::uint32_t rawHead = raw.heads[bucket];
+        if (g_table.heads[bucket] != k || rawHead == kDnsNoRecord) continue;
+        g_table.records[g_table.RingLast(k)].next = g_raw.FileIndex(rawHead);
+        raw.records[raw.RingLast(rawHead)].next = kFileIndexFlag | k;
+    }
+    header.recordCount = static_cast<std::uint32_t>(records);
+    header.nameBytes = g_table.nameBytes + raw.nameBytes - droppedBytes;
+    return true;
 }
 
 // ---- Raw name lists ----
@@ -213,9 +430,17 @@ class RawList {
         return true;
     }
 
-    // Puts every record, up to the count, the first length byte 0 or the end of the file.
-    void PutAll() {
-        if (!valid()) return;
+    // Reads the list again from its start, as ReadCount left it.
+    bool Rewind() {
+        pos_ = end_ = 0;
+        return valid() && platform::SeekTo(file_.get(), 0) && ReadCount();
+    }
+
+    // Hands every record to put(name, value), up to the count, the first length byte 0, the
+    // end of the file, or a put that returns false (then false).
+    template <typename PutName>
+    bool PutAll(PutName&& put) {
+        if (!valid()) return true;
         std::array<std::uint8_t, 255> name{};
         std::array<std::uint8_t, 4> value{};
         for (std::uint32_t i = 0; i < claimed_; ++i) {
@@ -223,20 +448,22 @@ class RawList {
             if (end_ - pos_ >= 1 + name.size() + value.size()) {
                 const std::uint8_t* at = buffer_.data() + pos_;
                 const std::size_t n = at[0];
-                if (n == 0) return;
-                std::uint32_t word = Get32(std::span(at + 1 + n, 4), 0);
+                if (n == 0) return true;
                 pos_ += 1 + n + 4;
-                DnsHashPut(std::string_view(reinterpret_cast<const char*>(at + 1), n), &word);
+                if (!put(std::string_view(reinterpret_cast<const char*>(at + 1), n),
+                         Get32(std::span(at + 1 + n, 4), 0)))
+                    return false;
                 continue;
             }
             std::array<std::uint8_t, 1> length{};
-            if (!Read(length) || length[0] == 0) return;
+            if (!Read(length) || length[0] == 0) return true;
             auto bytes = std::span(name).first(length[0]);
-            if (!Read(bytes) || !Read(value)) return;
-            std::uint32_t word = Get32(value, 0);
-            DnsHashPut(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
-                       &word);
+            if (!Read(bytes) || !Read(value)) return true;
+            if (!put(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+                     Get32(value, 0)))
+                return false;
         }
+        return true;
     }
 
   private:
@@ -249,6 +476,33 @@ class RawList {
 
 RawList OpenRawList(int fileId) {
     return RawList(settings::OpenCatalogueFile(fileId, settings::kModeReadDenyWrite));
+}
+
+// DNSRAW.NOT and DNSRAW.YES read on a helper thread into a table of their own, while the
+// caller's thread goes on (a rebuild with its four databases, then the sites); BuildDnsHash
+// puts that table behind the sites' records. The lists are opened on the caller's thread.
+struct RawNamePass {
+    std::array<RawList, 2> lists{OpenRawList(settings::kFileDnsRawNot),
+                                 OpenRawList(settings::kFileDnsRawYes)};
+    std::uint32_t bucketCount = 0;
+    DnsTable table;
+    bool complete = false;  // every raw name went in; set by the helper before it ends
+    std::jthread helper;    // last: stopped and joined before the rest goes
+};
+std::unique_ptr<RawNamePass> g_pass;
+
+void FillRawTable(std::stop_token stop, RawNamePass& pass) {
+    const std::size_t expected = std::min(pass.bucketCount, kDnsMaxRawNames);
+    if (!pass.table.Start(pass.bucketCount, expected)) return;
+    std::uint32_t puts = 0;
+    auto put = [&](std::string_view name, std::uint32_t value) {
+        if ((++puts & 0xFFF) == 0 && stop.stop_requested()) return false;
+        if (name.size() > kDnsMaxName) name = name.substr(0, kDnsMaxName);
+        return pass.table.Put(name, DnsNameHash(name), &value) != 0;
+    };
+    for (RawList& list : pass.lists)
+        if (!list.PutAll(put)) return;
+    pass.complete = true;
 }
 
 // ---- Progress window ----
@@ -365,36 +619,22 @@ DnsHashState& DnsHash() {
     return g_dns;
 }
 
-void ResetDnsHash() {
+namespace {
+
+// Drops the open build (its file closed unwritten), keeping a raw name pass.
+void DropOpenBuild() {
     g_table = DnsTable{};
+    g_raw = RawPart{};
     g_dns = DnsHashState{};
 }
 
-int DnsHashCreate(const std::string& path, std::uint32_t bucketCount) {
-    ResetDnsHash();
+// DnsHashCreate with room reserved for `expected` records.
+int CreateTable(const std::string& path, std::uint32_t bucketCount, std::size_t expected) {
+    DropOpenBuild();
     if (bucketCount < kDnsMinBuckets || bucketCount > kDnsMaxBuckets) return 0;
     platform::FileHandle file(
         platform::OpenFileMode(path, platform::kOfCreate | platform::kOfReadWrite));
-    if (!file.valid()) return 0;
-    try {
-        g_table.heads.reserve(bucketCount);
-        AdviseLargePages(g_table.heads.data(), 4 * std::size_t{bucketCount});
-        g_table.heads.assign(bucketCount, kDnsNoRecord);
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
-    // The build sizes its buckets from the names it expects: room for that many records,
-    // and for their names at their longest, saves the copies of growing when it can be
-    // had (reserved memory that is never written costs nothing).
-    try {
-        const std::size_t expected = std::min(bucketCount, kDnsMaxRawNames + kDnsSiteSlots);
-        g_table.records.reserve(expected);
-        g_table.length.reserve(expected);
-        g_table.names.Reserve(expected * kDnsMaxName);
-        AdviseLargePages(g_table.records.data(), expected * sizeof(DnsRecordEntry));
-        AdviseLargePages(g_table.names.data(), expected * kDnsMaxName);
-    } catch (const std::bad_alloc&) {
-    }
+    if (!file.valid() || !g_table.Start(bucketCount, expected)) return 0;
     g_dns.file = std::move(file);
     g_dns.header.bucketCount = bucketCount;
     g_dns.header.recordOffset = static_cast<std::uint32_t>(DnsRecordAreaOffset(bucketCount));
@@ -402,55 +642,25 @@ int DnsHashCreate(const std::string& path, std::uint32_t bucketCount) {
     return 1;
 }
 
+}  // namespace
+
+void ResetDnsHash() {
+    DropRawNamePass();
+    DropOpenBuild();
+}
+
+int DnsHashCreate(const std::string& path, std::uint32_t bucketCount) {
+    // The build sizes its buckets from the names it expects: room for that many records.
+    return CreateTable(path, bucketCount, std::min(bucketCount, kDnsMaxRawNames + kDnsSiteSlots));
+}
+
 int DnsHashPut(std::string_view name, std::uint32_t* value) {
     if (!g_dns.open || name.empty()) return 0;
     if (name.size() > kDnsMaxName) name = name.substr(0, kDnsMaxName);
-    DnsHashHeader& header = g_dns.header;
-    if (header.recordCount >= kDnsMaxRecords) return 0;
-
-    const std::uint32_t hash = DnsNameHash(name);
-    const std::uint32_t bucket = hash % header.bucketCount;
-    const std::uint32_t head = g_table.heads[bucket];
-    const std::uint32_t n = header.recordCount;
-
-    // The ring is walked to its last record, the one the new record follows.
-    std::uint32_t last = kDnsNoRecord;
-    if (head != kDnsNoRecord) {
-        std::uint32_t index = head;
-        for (std::uint32_t steps = 0;; ++steps) {
-            if (index >= n || steps >= n) return 0;  // a ring that does not close
-            const DnsRecordEntry& r = g_table.records[index];
-            if (r.hash == hash && g_table.length[index] == name.size() &&
-                std::memcmp(g_table.names.data() + r.nameAt, name.data(), name.size()) == 0) {
-                if (value) *value = r.value;
-                return -static_cast<int>(index + 1);
-            }
-            if (r.next == head) break;
-            index = r.next;
-        }
-        last = index;
-    }
-
-    // Room first, so that a put that cannot get it keeps nothing of its name.
-    if (g_table.names.size() > 0xFFFFFFFFu - name.size()) return 0;
-    try {
-        Reserve(g_table.records, 1);
-        Reserve(g_table.length, 1);
-        g_table.names.Reserve(name.size());
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
-    g_table.records.push_back({hash, last == kDnsNoRecord ? n : head, value ? *value : 0,
-                               static_cast<std::uint32_t>(g_table.names.size())});
-    g_table.length.push_back(static_cast<std::uint8_t>(name.size()));
-    g_table.names.Append(name);
-    if (last == kDnsNoRecord)
-        g_table.heads[bucket] = n;
-    else
-        g_table.records[last].next = n;
-    header.recordCount = n + 1;
-    header.nameBytes += static_cast<std::uint32_t>(name.size() + 1);
-    return static_cast<int>(n + 1);
+    const int result = g_table.Put(name, DnsNameHash(name), value);
+    g_dns.header.recordCount = g_table.count();
+    g_dns.header.nameBytes = g_table.nameBytes;
+    return result;
 }
 
 int DnsHashClose() {
@@ -458,8 +668,30 @@ int DnsHashClose() {
     const int fd = g_dns.file.get();
     bool ok = platform::SeekTo(fd, 0) && ::ftruncate(fd, 0) == 0 && WriteTable(fd, g_dns.header);
     ok = ok && platform::FlushFile(fd);
-    ResetDnsHash();
+    DropOpenBuild();
     return ok ? 1 : 0;
+}
+
+// ---- Raw name pass ----
+
+void StartRawNamePass() {
+    DropRawNamePass();
+    auto pass = std::make_unique<RawNamePass>();
+    std::uint64_t total = 0;
+    for (RawList& raw : pass->lists)
+        if (raw.ReadCount()) total += raw.sizingCount();
+    total = std::min<std::uint64_t>(total, kDnsMaxRawNames);
+    pass->bucketCount = NextPrime(static_cast<std::uint32_t>(total) + kDnsSiteSlots);
+    try {
+        pass->helper = std::jthread(FillRawTable, std::ref(*pass));
+    } catch (const std::system_error&) {
+        // Without a helper BuildDnsHash reads the lists itself.
+    }
+    g_pass = std::move(pass);
+}
+
+void DropRawNamePass() {
+    g_pass.reset();
 }
 
 // ---- Sites ----
@@ -510,30 +742,36 @@ void HashSiteBlock(std::size_t namesOffset, int count, std::size_t slotSize) {
 // ---- The build ----
 
 int BuildDnsHash(const std::string& path) {
-    RawList rawNot = OpenRawList(settings::kFileDnsRawNot);
-    RawList rawYes = OpenRawList(settings::kFileDnsRawYes);
+    // The raw lists are read on a helper thread while the sites are resolved here; a
+    // rebuild starts that pass before its databases.
+    if (!g_pass) StartRawNamePass();
+    const std::unique_ptr<RawNamePass> pass = std::move(g_pass);
     // Read only after a None database, and this build always follows VeldaYES.BIN: they
     // are held (denying writers) for the build and closed unread.
     RawList ipRawNot = OpenRawList(settings::kFileIpDnsRawNot);
     RawList ipRawYes = OpenRawList(settings::kFileIpDnsRawYes);
     OpenProgressWindow();
 
-    std::uint64_t total = 0;
-    for (RawList* raw : {&rawNot, &rawYes})
-        if (raw->ReadCount()) total += raw->sizingCount();
-    total = std::min<std::uint64_t>(total, kDnsMaxRawNames);
-
     int result = 0;
-    if (DnsHashCreate(path, NextPrime(static_cast<std::uint32_t>(total) + kDnsSiteSlots))) {
+    if (CreateTable(path, pass->bucketCount, kDnsSiteSlots)) {
         using namespace sitelists;
         for (std::size_t names :
              {kApprovedNames1, kApprovedNames2, kRestrictedNames1, kRestrictedNames2})
             HashSiteBlock(names, kSlotsPerBlock, kSlotSize);
-        rawNot.PutAll();
-        rawYes.PutAll();
+        if (pass->helper.joinable()) pass->helper.join();
+        g_raw.table = std::move(pass->table);
+        if (!pass->complete || !MergeRawPart(g_dns.header)) {
+            // The names go into the sites' table one by one instead, as they always may.
+            g_raw = RawPart{};
+            auto put = [](std::string_view name, std::uint32_t value) {
+                DnsHashPut(name, &value);
+                return true;
+            };
+            for (RawList& raw : pass->lists)
+                if (raw.Rewind()) raw.PutAll(put);
+        }
         result = DnsHashClose();
     }
-    for (RawList* raw : {&rawNot, &rawYes, &ipRawNot, &ipRawYes}) raw->Close();
     CloseProgressWindow();
     return result;
 }

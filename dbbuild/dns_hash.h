@@ -21,8 +21,12 @@
 //
 // Contract:
 //  - One build at a time; its state lives in DnsHash() from DnsHashCreate to DnsHashClose
-//    and ResetDnsHash() drops it (closing the file unwritten), as a fresh process has it.
-//    The file stays empty until DnsHashClose writes it whole.
+//    and ResetDnsHash() drops it (closing the file unwritten) with a raw name pass, as a
+//    fresh process has it. The file stays empty until DnsHashClose writes it whole.
+//  - BuildDnsHash reads the raw lists on a helper thread (StartRawNamePass) into a table of
+//    their own, which it puts behind the sites' records as if each name had been put after
+//    them; the file is the same byte for byte. The helper touches nothing but that table
+//    and the two lists; everything else stays on the calling thread.
 //  - Operations return 1 for success and 0 for failure, DnsHashPut as described below.
 //  - The build runs on the GUI thread; the resolver pumps window messages meanwhile.
 //
@@ -134,6 +138,13 @@ void HashSiteBlock(std::size_t namesOffset, int count, std::size_t slotSize);
 // Resolves a site text (IPADDR.LST first, then the DNS client) and puts its host, without a
 // leading "www.", with each address found: the first address is the one kept.
 void HashSite(std::string_view siteText);
+
+// Starts reading DNSRAW.NOT and DNSRAW.YES (opened here, denying writers) into a table of
+// their own on a helper thread, for the next BuildDnsHash: a rebuild starts it before its
+// databases so that the two overlap. A pass already started is dropped first.
+void StartRawNamePass();
+// Stops and drops a pass that BuildDnsHash did not take, closing its lists.
+void DropRawNamePass();
 
 // Builds DNSHASH.DAT at `path` (the caller's temporary name) from the sites of the site list
 // image and the raw name lists, showing the progress window meanwhile (the one the caller

@@ -46,6 +46,12 @@ int RebuildDatabases(int includeNoneDatabases) {
     // Each build looks for every site entry as a file: the directories are listed once for
     // the whole rebuild.
     platform::FileSearchSnapshot directories;
+    // DNSHASH.DAT's raw name lists are read on a helper thread meanwhile; a rebuild that
+    // fails before the publication drops that work.
+    dbbuild::StartRawNamePass();
+    struct DropPass {
+        ~DropPass() { dbbuild::DropRawNamePass(); }
+    } dropPass;
     SetBinChanged("0");
     if (includeNoneDatabases == 1) {
         if (!dbbuild::BuildDatabase(kFileNoneNotBin, kAllCategories)) return 0;

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -481,6 +483,97 @@ TEST_F(DnsHashBuildTest, SitesGiveOneRecordPerHostWithItsFirstAddress) {
         {"line.example", "10.6.0.2"}, {"last.example", "10.7.0.1"},
     };
     EXPECT_EQ(StoredRecords(Path()), expected);
+}
+
+// The raw lists are read into a table of their own and put behind the sites' records; the
+// file must be the one that putting the sites and then every raw name one by one gives.
+// The fixture's buckets make a raw name that a site holds the head, the middle, the last
+// or the only record of its raw ring, and join site rings to raw rings.
+TEST_F(DnsHashBuildTest, RawNamesBehindTheSitesGiveTheFileOfPutsOneByOne) {
+    constexpr std::size_t kFill = 3000;
+    const std::uint32_t buckets = NextPrime(kFill + 24 + kDnsSiteSlots);
+    // Names grouped by bucket: six buckets of four names each.
+    std::map<std::uint32_t, std::vector<std::string>> byBucket;
+    std::vector<std::vector<std::string>> groups;
+    for (int k = 0; groups.size() < 6; ++k) {
+        std::string name = "g" + std::to_string(k) + ".example";
+        auto& names = byBucket[DnsNameHash(name) % buckets];
+        names.push_back(name);
+        if (names.size() == 4) groups.push_back(names);
+    }
+    const auto& a = groups[0];  // a site holds the second raw name
+    const auto& b = groups[1];  // ... the raw ring's head
+    const auto& c = groups[2];  // ... its last name
+    const auto& d = groups[3];  // ... its only name
+    const auto& e = groups[4];  // two sites and two raw names, none shared
+    const auto& f = groups[5];  // raw names only, one of them twice
+    const std::vector<std::string> sites = {a[1], b[0], c[2], d[0], e[0], e[1], "lone.example"};
+    std::vector<std::string> rawNot = {a[0], a[1], a[2], a[3], b[0], b[1], b[2], f[0], f[1]};
+    const std::vector<std::string> rawYes = {c[0], c[1], c[2], d[0], e[2], e[3], f[1], f[2], a[1]};
+    // Filler names stay out of the groups' buckets, which hold what they show only.
+    std::set<std::uint32_t> used;
+    for (const auto& group : groups) used.insert(DnsNameHash(group[0]) % buckets);
+    for (int k = 0; rawNot.size() < 9 + kFill; ++k) {
+        std::string name = "fill" + std::to_string(k) + ".example";
+        if (!used.count(DnsNameHash(name) % buckets)) rawNot.push_back(name);
+    }
+    ASSERT_EQ(rawNot.size() + rawYes.size(), kFill + 18);
+    // Six more claimed records than names give the bucket count above: the lists end at a
+    // length byte 0.
+    auto rawList = [](const std::vector<std::string>& names, std::uint32_t first, std::size_t extra) {
+        std::string raw = Le32(static_cast<std::uint32_t>(names.size() + extra));
+        for (std::size_t i = 0; i < names.size(); ++i)
+            raw += std::string(1, static_cast<char>(names[i].size())) + names[i] +
+                   Le32(first + static_cast<std::uint32_t>(i));
+        return raw + std::string(6 * extra, '\0');
+    };
+    Write("DNSRAW.NOT", rawList(rawNot, 0x0B000000, 3));
+    Write("DNSRAW.YES", rawList(rawYes, 0x0C000000, 3));
+    std::vector<std::pair<std::string, std::vector<std::string>>> cache;
+    for (std::size_t i = 0; i < sites.size(); ++i) {
+        ASSERT_EQ(sitelists::SetSiteName(sitelists::SiteList::kApproved, static_cast<int>(i),
+                                         sites[i]),
+                  1);
+        cache.push_back({sites[i], {"10.0.0." + std::to_string(i + 1)}});
+    }
+    WriteAddressCache(cache);
+
+    ASSERT_EQ(BuildDnsHash(Path()), 1);
+    const std::string built = install.readFile(Path());
+
+    const std::string reference = install.file("REFERENCE.DAT");
+    ASSERT_EQ(DnsHashCreate(reference, buckets), 1);
+    for (std::size_t i = 0; i < sites.size(); ++i) {
+        std::uint32_t value = Word("10.0.0." + std::to_string(i + 1));
+        ASSERT_GT(DnsHashPut(sites[i], &value), 0) << sites[i];
+    }
+    using Names = const std::vector<std::string>*;
+    for (const auto& [names, first] :
+         {std::pair<Names, std::uint32_t>{&rawNot, 0x0B000000u}, {&rawYes, 0x0C000000u}})
+        for (std::size_t i = 0; i < names->size(); ++i) {
+            std::uint32_t value = first + static_cast<std::uint32_t>(i);
+            DnsHashPut((*names)[i], &value);
+        }
+    ASSERT_EQ(DnsHashClose(), 1);
+    const std::string expected = install.readFile(reference);
+    ASSERT_EQ(At32(expected, 8), buckets);
+    EXPECT_EQ(At32(expected, 20), sites.size() + kFill + 18 - 6);  // six names twice
+    EXPECT_TRUE(built == expected) << "the built file differs from the reference";
+    StoredRecords(Path());  // the reader's whole-file check
+}
+
+// A pass that is started and dropped leaves its lists free, and the next build reads them.
+TEST_F(DnsHashBuildTest, ADroppedRawNamePassLeavesTheNextBuildWhole) {
+    Write("DNSRAW.NOT", Le32(1) + Raw("a.example", "10.0.0.1"));
+    StartRawNamePass();
+    DropRawNamePass();
+    StartRawNamePass();
+    Write("DNSRAW.YES", Le32(1) + Raw("b.example", "10.0.0.2"));  // after the pass started
+    ASSERT_EQ(BuildDnsHash(Path()), 1);
+    EXPECT_EQ(StoredRecords(Path()), (std::vector<Stored>{{"a.example", "10.0.0.1"}}));
+    ASSERT_EQ(BuildDnsHash(Path()), 1);
+    EXPECT_EQ(StoredRecords(Path()),
+              (std::vector<Stored>{{"a.example", "10.0.0.1"}, {"b.example", "10.0.0.2"}}));
 }
 
 TEST_F(DnsHashBuildTest, ShowsItsTextInTheProgressWindowAndClosesIt) {
