@@ -41,6 +41,10 @@ struct DnsRecordEntry {
     std::uint32_t hash, next;  // side by side: a ring step reads both
     std::uint32_t value, nameAt;
 };
+// Bytes readable after the arena's last name: a record's name field is made from a 64-byte
+// load and a mask.
+constexpr std::size_t kArenaSlack = 64;
+
 // Name bytes end to end, appended without the per-call work of a vector insert.
 class NameArena {
   public:
@@ -50,7 +54,7 @@ class NameArena {
     void Reserve(std::size_t more) {
         if (capacity_ - size_ >= more) return;
         const std::size_t capacity = std::max(capacity_ * 2, size_ + more);
-        auto bigger = std::make_unique_for_overwrite<char[]>(capacity);
+        auto bigger = std::make_unique_for_overwrite<char[]>(capacity + kArenaSlack);
         if (size_ != 0) std::memcpy(bigger.get(), bytes_.get(), size_);
         bytes_ = std::move(bigger);
         capacity_ = capacity;
@@ -90,7 +94,7 @@ struct DnsTable {
     std::vector<std::uint32_t> heads;  // per bucket: its first record, or kDnsNoRecord
     std::vector<DnsRecordEntry> records;
     std::vector<std::uint8_t> length;
-    NameArena names;  // every record's name bytes, at nameAt
+    NameArena names;              // every record's name bytes, at nameAt
     std::uint32_t nameBytes = 0;  // the sum of length + 1, as the header holds it
 
     // An empty table of `buckets` buckets with room for `expected` records; false when the
@@ -219,7 +223,7 @@ DnsTable g_table;
 struct RawPart {
     DnsTable table;
     bool present = false;
-    std::uint32_t first = 0;              // the file index of the first raw record kept
+    std::uint32_t first = 0;             // the file index of the first raw record kept
     std::vector<std::uint32_t> dropped;  // raw records whose names g_table holds, sorted
 
     // The file index of a raw record that is kept.
@@ -232,10 +236,12 @@ struct RawPart {
 constexpr std::uint32_t kFileIndexFlag = 0x80000000u;  // above every record index
 RawPart g_raw;
 
-// Writes through the file layer, whose fault injection tests use, a buffer at a time.
+// Writes a stretch of the file from `offset` on through the file layer (whose fault
+// injection tests use), a buffer at a time.
 class SequentialWriter {
   public:
-    explicit SequentialWriter(int fd) : fd_(fd), buffer_(kWriteBufferSize) {}
+    SequentialWriter(int fd, std::int64_t offset)
+        : fd_(fd), buffer_(kWriteBufferSize), written_(offset), writeback_(offset) {}
 
     // Room for `n` bytes (at most the buffer's size), written in place by the caller.
     std::uint8_t* Take(std::size_t n) {
@@ -271,7 +277,8 @@ class SequentialWriter {
         return buffer_.size() - used_;
     }
     void Flush() {
-        if (ok_ && used_ != 0) ok_ = platform::WriteAll(fd_, std::span(buffer_).first(used_));
+        if (ok_ && used_ != 0)
+            ok_ = platform::WriteAllAt(fd_, written_, std::span(buffer_).first(used_));
         written_ += static_cast<std::int64_t>(used_);
         used_ = 0;
         // The disk starts on what is written while the rest is made: the flush at the end
@@ -286,27 +293,95 @@ class SequentialWriter {
     bool ok_ = true;
     std::vector<std::uint8_t> buffer_;
     std::size_t used_ = 0;
-    std::int64_t written_ = 0, writeback_ = 0;
+    std::int64_t written_, writeback_;
 };
+
+// Masks that keep the first n bytes of 64, for a record's name field (63 bytes, zeros
+// after the name).
+struct NameMasks {
+    std::array<std::array<std::uint64_t, 8>, kDnsMaxName + 1> mask{};
+    constexpr NameMasks() {
+        for (std::size_t n = 0; n <= kDnsMaxName; ++n)
+            for (std::size_t b = 0; b < n; ++b)
+                mask[n][b / 8] |= std::uint64_t{0xFF} << (8 * (b % 8));
+    }
+};
+constexpr NameMasks kNameMasks;
 
 // One record's 76 bytes.
 void PutRecord(SequentialWriter& out, const DnsTable& table, std::uint32_t index,
                std::uint32_t next) {
-    std::span<std::uint8_t> r(out.Take(kDnsRecordSize), kDnsRecordSize);
+    std::uint8_t* r = out.Take(kDnsRecordSize);
     const DnsRecordEntry& e = table.records[index];
-    Put32(r, 0, next);
-    Put32(r, 4, e.hash);
-    Put32(r, 8, e.value);
     const std::uint8_t n = table.length[index];
+    std::array<std::uint64_t, 8> name;
+    std::memcpy(name.data(), table.names.data() + e.nameAt, sizeof name);
+    for (std::size_t w = 0; w < 8; ++w) name[w] &= kNameMasks.mask[n][w];
+    const std::array<std::uint32_t, 3> words = {next, e.hash, e.value};
+    std::memcpy(r, words.data(), 12);
     r[12] = n;
-    std::memset(r.data() + 13, 0, kDnsMaxName);
-    std::memcpy(r.data() + 13, table.names.data() + e.nameAt, n);
+    std::memcpy(r + 13, name.data(), kDnsMaxName);
+}
+
+// The records of a stretch of the file: g_table's [from, to), or with `raw` g_raw's kept
+// records among [from, to).
+struct RecordStretch {
+    bool raw = false;
+    std::uint32_t from = 0, to = 0;
+};
+
+void PutRecords(SequentialWriter& out, const RecordStretch& stretch) {
+    if (!stretch.raw) {
+        for (std::uint32_t i = stretch.from; i < stretch.to; ++i)
+            PutRecord(out, g_table, i, g_table.records[i].next);
+        return;
+    }
+    const DnsTable& table = g_raw.table;
+    const std::vector<std::uint32_t>& dropped = g_raw.dropped;
+    auto d = std::lower_bound(dropped.begin(), dropped.end(), stretch.from);
+    for (std::uint32_t i = stretch.from; i < stretch.to; ++i) {
+        if (d != dropped.end() && *d == i) {
+            ++d;
+            continue;
+        }
+        const std::uint32_t next = table.records[i].next;
+        PutRecord(out, table, i,
+                  (next & kFileIndexFlag) ? next & ~kFileIndexFlag : g_raw.FileIndex(next));
+    }
 }
 
 // Writes the whole file: header, bucket table, filler, g_table's records and then the raw
-// records kept.
+// records kept. With many records the last part of them is written on a helper thread
+// meanwhile, to its place in the file.
 bool WriteTable(int fd, const DnsHashHeader& header) {
-    SequentialWriter out(fd);
+    constexpr std::uint32_t kSplitAt = 1u << 16;  // fewer records take one thread
+    std::vector<RecordStretch> mine = {{false, 0, g_table.count()}};
+    RecordStretch theirs;
+    if (g_raw.present) {
+        const std::uint32_t half = g_raw.table.count() / 2;
+        mine.push_back({true, 0, half});
+        theirs = {true, half, g_raw.table.count()};
+    } else {
+        mine[0].to = g_table.count() / 2;
+        theirs = {false, mine[0].to, g_table.count()};
+    }
+    bool theirsOk = true;
+    std::jthread helper;
+    if (theirs.to - theirs.from >= kSplitAt) {
+        const std::uint32_t first = theirs.raw ? g_raw.FileIndex(theirs.from) : theirs.from;
+        try {
+            helper = std::jthread([&theirsOk, &header, theirs, first, fd] {
+                SequentialWriter out(fd,
+                                     header.recordOffset + std::int64_t{kDnsRecordSize} * first);
+                PutRecords(out, theirs);
+                theirsOk = out.Finish();
+            });
+        } catch (const std::system_error&) {
+        }
+    }
+    if (!helper.joinable()) mine.push_back(theirs);
+
+    SequentialWriter out(fd, 0);
     out.Put(EncodeDnsHashHeader(header));
     out.Fill(kDnsTableOffset - kDnsHeaderSize, 0);
     for (std::uint32_t b = 0; b < header.bucketCount; ++b) {
@@ -316,22 +391,10 @@ bool WriteTable(int fd, const DnsHashHeader& header) {
         Put32(std::span(out.Take(4), 4), 0, head);
     }
     out.Fill(header.recordOffset - kDnsTableOffset - 4 * std::uint64_t{header.bucketCount}, 0xFF);
-    for (std::uint32_t i = 0; i < g_table.count(); ++i)
-        PutRecord(out, g_table, i, g_table.records[i].next);
-    if (g_raw.present) {
-        const DnsTable& raw = g_raw.table;
-        std::size_t d = 0;
-        for (std::uint32_t i = 0; i < raw.count(); ++i) {
-            if (d < g_raw.dropped.size() && g_raw.dropped[d] == i) {
-                ++d;
-                continue;
-            }
-            const std::uint32_t next = raw.records[i].next;
-            PutRecord(out, raw, i,
-                      (next & kFileIndexFlag) ? next & ~kFileIndexFlag : g_raw.FileIndex(next));
-        }
-    }
-    return out.Finish();
+    for (const RecordStretch& stretch : mine) PutRecords(out, stretch);
+    const bool ok = out.Finish();
+    if (helper.joinable()) helper.join();
+    return ok && theirsOk;
 }
 
 // Sets g_raw up to follow g_table's records in the file, and the header to count both, as

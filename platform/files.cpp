@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -20,16 +21,18 @@
 namespace platform {
 namespace {
 
+// Atomic: a build may write one file from two threads.
 struct FileFaultState {
-    int failAt = 0;  // 0: no fault armed
-    int steps = 0;
+    std::atomic<int> failAt = 0;  // 0: no fault armed
+    std::atomic<int> steps = 0;
 };
 FileFaultState g_faults;
 
 // Counts a changing step; false when this is the step that must fail.
 bool Step() {
-    ++g_faults.steps;
-    if (g_faults.failAt != 0 && g_faults.steps == g_faults.failAt) {
+    const int step = ++g_faults.steps;
+    const int failAt = g_faults.failAt;
+    if (failAt != 0 && step == failAt) {
         errno = EIO;
         return false;
     }
@@ -144,6 +147,19 @@ bool WriteAll(int handle, std::span<const std::uint8_t> data) {
     return true;
 }
 
+bool WriteAllAt(int handle, std::int64_t offset, std::span<const std::uint8_t> data) {
+    if (!Step()) return false;
+    std::size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::pwrite(handle, data.data() + done, data.size() - done,
+                             static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 bool SeekTo(int handle, std::int64_t offset) {
     return ::lseek(handle, static_cast<off_t>(offset), SEEK_SET) == offset;
 }
@@ -225,10 +241,11 @@ bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> 
 }
 
 void InjectFileFault(int n) {
-    g_faults = FileFaultState{n > 0 ? n : 0, 0};
+    g_faults.failAt = n > 0 ? n : 0;
+    g_faults.steps = 0;
 }
 void ClearFileFaults() {
-    g_faults = FileFaultState{};
+    InjectFileFault(0);
 }
 int FileStepCount() {
     return g_faults.steps;

@@ -30,7 +30,7 @@ constexpr int kOfExist = 0x4000;
 
 // Owns a descriptor and closes it.
 class FileHandle {
-public:
+  public:
     FileHandle() = default;
     explicit FileHandle(int fd) : fd_(fd) {}
     FileHandle(FileHandle&& o) noexcept : fd_(o.release()) {}
@@ -48,7 +48,7 @@ public:
     }
     void reset(int fd = -1);
 
-private:
+  private:
     int fd_ = -1;
 };
 
@@ -62,6 +62,9 @@ bool FileExists(const std::string& path);
 // Reads or writes the whole span at the file position; false on error or short end.
 bool ReadExact(int handle, std::span<std::uint8_t> out);
 bool WriteAll(int handle, std::span<const std::uint8_t> data);
+// Writes the whole span at `offset`, leaving the file position alone; threads may write
+// different parts of one file at once.
+bool WriteAllAt(int handle, std::int64_t offset, std::span<const std::uint8_t> data);
 // Bytes read (up to out.size()), -1 on error.
 long ReadSome(int handle, std::span<std::uint8_t> out);
 bool SeekTo(int handle, std::int64_t offset);

@@ -247,27 +247,36 @@ TEST_F(DnsHashFileTest, NamesOfOneBucketFormARingInInsertionOrder) {
 // reported, and the build is closed all the same.
 TEST_F(DnsHashFileTest, CloseReportsAnyWriteOrFlushThatFailed) {
     constexpr std::uint32_t kBuckets = 300007;  // the table alone needs two pieces
-    auto build = [&] {
-        ASSERT_EQ(DnsHashCreate(Path(), kBuckets), 1);
-        std::uint32_t value = 7;
-        ASSERT_EQ(DnsHashPut("a.example", &value), 1);
-    };
-    build();
-    platform::ClearFileFaults();
-    ASSERT_EQ(DnsHashClose(), 1);
-    const int steps = platform::FileStepCount();
-    ASSERT_GE(steps, 3);
-    EXPECT_EQ(StoredRecords(Path()), (std::vector<Stored>{{"a.example", "7.0.0.0"}}));
-
-    for (int failingStep = 1; failingStep <= steps; ++failingStep) {
-        SCOPED_TRACE(failingStep);
+    // One record, and enough for a second thread to write the last of them.
+    for (const std::uint32_t records : {1u, 200000u}) {
+        SCOPED_TRACE(records);
+        auto build = [&] {
+            ASSERT_EQ(DnsHashCreate(Path(), kBuckets), 1);
+            for (std::uint32_t i = 0; i < records; ++i) {
+                std::uint32_t value = 7 + i;
+                ASSERT_EQ(DnsHashPut(std::to_string(i) + ".example", &value),
+                          static_cast<int>(i + 1));
+            }
+        };
         build();
-        platform::InjectFileFault(failingStep);
-        EXPECT_EQ(DnsHashClose(), 0);
         platform::ClearFileFaults();
-        EXPECT_FALSE(DnsHash().open);
-        std::uint32_t value = 7;
-        EXPECT_EQ(DnsHashPut("b.example", &value), 0);
+        ASSERT_EQ(DnsHashClose(), 1);
+        const int steps = platform::FileStepCount();
+        ASSERT_GE(steps, 3);
+        const std::vector<Stored> stored = StoredRecords(Path());
+        ASSERT_EQ(stored.size(), records);
+        EXPECT_EQ(stored.front(), (Stored{"0.example", "7.0.0.0"}));
+
+        for (int failingStep = 1; failingStep <= steps; ++failingStep) {
+            SCOPED_TRACE(failingStep);
+            build();
+            platform::InjectFileFault(failingStep);
+            EXPECT_EQ(DnsHashClose(), 0);
+            platform::ClearFileFaults();
+            EXPECT_FALSE(DnsHash().open);
+            std::uint32_t value = 7;
+            EXPECT_EQ(DnsHashPut("b.example", &value), 0);
+        }
     }
 }
 
@@ -488,9 +497,10 @@ TEST_F(DnsHashBuildTest, SitesGiveOneRecordPerHostWithItsFirstAddress) {
 // The raw lists are read into a table of their own and put behind the sites' records; the
 // file must be the one that putting the sites and then every raw name one by one gives.
 // The fixture's buckets make a raw name that a site holds the head, the middle, the last
-// or the only record of its raw ring, and join site rings to raw rings.
+// or the only record of its raw ring, and join site rings to raw rings. With this many
+// records both files are written by two threads, each split its own way.
 TEST_F(DnsHashBuildTest, RawNamesBehindTheSitesGiveTheFileOfPutsOneByOne) {
-    constexpr std::size_t kFill = 3000;
+    constexpr std::size_t kFill = 140000;
     const std::uint32_t buckets = NextPrime(kFill + 24 + kDnsSiteSlots);
     // Names grouped by bucket: six buckets of four names each.
     std::map<std::uint32_t, std::vector<std::string>> byBucket;
@@ -520,7 +530,8 @@ TEST_F(DnsHashBuildTest, RawNamesBehindTheSitesGiveTheFileOfPutsOneByOne) {
     ASSERT_EQ(rawNot.size() + rawYes.size(), kFill + 18);
     // Six more claimed records than names give the bucket count above: the lists end at a
     // length byte 0.
-    auto rawList = [](const std::vector<std::string>& names, std::uint32_t first, std::size_t extra) {
+    auto rawList = [](const std::vector<std::string>& names, std::uint32_t first,
+                      std::size_t extra) {
         std::string raw = Le32(static_cast<std::uint32_t>(names.size() + extra));
         for (std::size_t i = 0; i < names.size(); ++i)
             raw += std::string(1, static_cast<char>(names[i].size())) + names[i] +
@@ -531,9 +542,9 @@ TEST_F(DnsHashBuildTest, RawNamesBehindTheSitesGiveTheFileOfPutsOneByOne) {
     Write("DNSRAW.YES", rawList(rawYes, 0x0C000000, 3));
     std::vector<std::pair<std::string, std::vector<std::string>>> cache;
     for (std::size_t i = 0; i < sites.size(); ++i) {
-        ASSERT_EQ(sitelists::SetSiteName(sitelists::SiteList::kApproved, static_cast<int>(i),
-                                         sites[i]),
-                  1);
+        ASSERT_EQ(
+            sitelists::SetSiteName(sitelists::SiteList::kApproved, static_cast<int>(i), sites[i]),
+            1);
         cache.push_back({sites[i], {"10.0.0." + std::to_string(i + 1)}});
     }
     WriteAddressCache(cache);
