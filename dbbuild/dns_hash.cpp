@@ -554,18 +554,69 @@ struct RawNamePass {
 };
 std::unique_ptr<RawNamePass> g_pass;
 
+// Puts names into a table a few names late, so that the bucket heads and ring heads they
+// will read are fetched into the cache meanwhile: a put is otherwise mostly two waits for
+// memory, one for its bucket and one for its ring.
+class PrefetchingPutter {
+  public:
+    explicit PrefetchingPutter(DnsTable& table) : table_(table) {}
+
+    // Queues a name (at most 63 bytes); false when a put has failed.
+    bool Put(std::string_view name, std::uint32_t value) {
+        Pending& p = queue_[(added_++) % kDepth];
+        if (added_ > kDepth && !PutOldest(p)) return false;
+        p.hash = DnsNameHash(name);
+        p.bucket = table_.Bucket(p.hash);
+        p.value = value;
+        p.length = static_cast<std::uint8_t>(name.size());
+        std::memcpy(p.name.data(), name.data(), name.size());
+        __builtin_prefetch(&table_.heads[p.bucket]);
+        // Halfway through the queue the bucket's head is at hand: fetch its record.
+        if (added_ > kDepth / 2) {
+            const Pending& half = queue_[(added_ - 1 - kDepth / 2) % kDepth];
+            const std::uint32_t head = table_.heads[half.bucket];
+            if (head < table_.count()) __builtin_prefetch(&table_.records[head]);
+        }
+        return true;
+    }
+    // Puts the names still queued; false when a put failed.
+    bool Finish() {
+        for (std::uint64_t i = added_ > kDepth ? added_ - kDepth : 0; i < added_; ++i)
+            if (!PutOldest(queue_[i % kDepth])) return false;
+        added_ = 0;
+        return true;
+    }
+
+  private:
+    static constexpr std::uint64_t kDepth = 16;
+    struct Pending {
+        std::uint32_t hash, bucket, value;
+        std::uint8_t length;
+        std::array<char, kDnsMaxName> name;
+    };
+    bool PutOldest(Pending& p) {
+        std::uint32_t value = p.value;
+        return table_.Put(std::string_view(p.name.data(), p.length), p.hash, &value) != 0;
+    }
+
+    DnsTable& table_;
+    std::array<Pending, kDepth> queue_{};
+    std::uint64_t added_ = 0;
+};
+
 void FillRawTable(std::stop_token stop, RawNamePass& pass) {
     const std::size_t expected = std::min(pass.bucketCount, kDnsMaxRawNames);
     if (!pass.table.Start(pass.bucketCount, expected)) return;
+    PrefetchingPutter putter(pass.table);
     std::uint32_t puts = 0;
     auto put = [&](std::string_view name, std::uint32_t value) {
         if ((++puts & 0xFFF) == 0 && stop.stop_requested()) return false;
         if (name.size() > kDnsMaxName) name = name.substr(0, kDnsMaxName);
-        return pass.table.Put(name, DnsNameHash(name), &value) != 0;
+        return putter.Put(name, value);
     };
     for (RawList& list : pass.lists)
         if (!list.PutAll(put)) return;
-    pass.complete = true;
+    pass.complete = putter.Finish();
 }
 
 // ---- Progress window ----
