@@ -1,6 +1,5 @@
 #include "dbbuild/dns_hash.h"
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -70,16 +69,6 @@ class NameArena {
     std::size_t size_ = 0, capacity_ = 0;
 };
 
-// Asks for large pages behind reserved memory that the build fills at random or in a
-// stream: tens of megabytes, where small pages cost a fault (and a zeroing) per 4 KB.
-void AdviseLargePages(const void* data, std::size_t bytes) {
-    constexpr std::uintptr_t kLarge = std::uintptr_t{2} << 20;
-    const auto begin = reinterpret_cast<std::uintptr_t>(data);
-    const std::uintptr_t from = (begin + kLarge - 1) & ~(kLarge - 1);
-    const std::uintptr_t to = (begin + bytes) & ~(kLarge - 1);
-    if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
-}
-
 // Makes room for `more` elements, growing the capacity by doubling.
 template <typename T>
 void Reserve(std::vector<T>& v, std::size_t more) {
@@ -96,13 +85,13 @@ struct DnsTable {
     std::vector<std::uint8_t> length;
     NameArena names;              // every record's name bytes, at nameAt
     std::uint32_t nameBytes = 0;  // the sum of length + 1, as the header holds it
+    std::uint64_t modMagic = 0;   // 2^64 / bucket count, rounded up
 
     // An empty table of `buckets` buckets with room for `expected` records; false when the
     // bucket heads cannot be had.
     bool Start(std::uint32_t buckets, std::size_t expected) {
+        modMagic = ~std::uint64_t{0} / buckets + 1;
         try {
-            heads.reserve(buckets);
-            AdviseLargePages(heads.data(), 4 * std::size_t{buckets});
             heads.assign(buckets, kDnsNoRecord);
         } catch (const std::bad_alloc&) {
             return false;
@@ -112,16 +101,17 @@ struct DnsTable {
             records.reserve(expected);
             length.reserve(expected);
             names.Reserve(expected * kDnsMaxName);
-            AdviseLargePages(records.data(), expected * sizeof(DnsRecordEntry));
-            AdviseLargePages(names.data(), expected * kDnsMaxName);
         } catch (const std::bad_alloc&) {
         }
         return true;
     }
 
     std::uint32_t count() const { return static_cast<std::uint32_t>(records.size()); }
+    // hash mod the bucket count, by a multiplication instead of a division.
     std::uint32_t Bucket(std::uint32_t hash) const {
-        return hash % static_cast<std::uint32_t>(heads.size());
+        const std::uint64_t low = modMagic * hash;
+        return static_cast<std::uint32_t>((static_cast<unsigned __int128>(low) * heads.size()) >>
+                                          64);
     }
     bool Holds(std::uint32_t index, std::string_view name, std::uint32_t hash) const {
         const DnsRecordEntry& r = records[index];
