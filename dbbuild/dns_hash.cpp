@@ -347,12 +347,20 @@ bool WriteTable(int fd, const DnsHashHeader& header) {
     constexpr std::uint32_t kSplitAt = 1u << 16;  // fewer records take one thread
     std::vector<RecordStretch> mine = {{false, 0, g_table.count()}};
     RecordStretch theirs;
+    // This thread also writes the bucket table, which takes about as long as a record for
+    // every six buckets.
+    const std::uint64_t tableShare = header.bucketCount / 6;
+    // Where the helper's part of `records` begins, with `before` records ahead of them here.
+    auto split = [&](std::uint64_t records, std::uint64_t before) {
+        const std::uint64_t ahead = tableShare + before;
+        return static_cast<std::uint32_t>(records > ahead ? (records - ahead) / 2 : 0);
+    };
     if (g_raw.present) {
-        const std::uint32_t half = g_raw.table.count() / 2;
-        mine.push_back({true, 0, half});
-        theirs = {true, half, g_raw.table.count()};
+        const std::uint32_t at = split(g_raw.table.count(), g_table.count());
+        mine.push_back({true, 0, at});
+        theirs = {true, at, g_raw.table.count()};
     } else {
-        mine[0].to = g_table.count() / 2;
+        mine[0].to = split(g_table.count(), 0);
         theirs = {false, mine[0].to, g_table.count()};
     }
     bool theirsOk = true;
@@ -374,11 +382,19 @@ bool WriteTable(int fd, const DnsHashHeader& header) {
     SequentialWriter out(fd, 0);
     out.Put(EncodeDnsHashHeader(header));
     out.Fill(kDnsTableOffset - kDnsHeaderSize, 0);
-    for (std::uint32_t b = 0; b < header.bucketCount; ++b) {
-        std::uint32_t head = g_table.heads[b];
-        if (head == kDnsNoRecord && g_raw.present && g_raw.table.heads[b] != kDnsNoRecord)
-            head = g_raw.FileIndex(g_raw.table.heads[b]);
-        Put32(std::span(out.Take(4), 4), 0, head);
+    // A bucket's head is its first site record, else its first raw record kept.
+    constexpr std::uint32_t kHeadsPerTake = 1u << 16;
+    for (std::uint32_t b = 0; b < header.bucketCount; b += kHeadsPerTake) {
+        const std::uint32_t n = std::min(kHeadsPerTake, header.bucketCount - b);
+        std::uint8_t* to = out.Take(4 * std::size_t{n});
+        for (std::uint32_t i = 0; i < n; ++i) {
+            std::uint32_t head = g_table.heads[b + i];
+            if (head == kDnsNoRecord && g_raw.present) {
+                const std::uint32_t raw = g_raw.table.heads[b + i];
+                if (raw != kDnsNoRecord) head = g_raw.FileIndex(raw);
+            }
+            std::memcpy(to + 4 * std::size_t{i}, &head, 4);
+        }
     }
     out.Fill(header.recordOffset - kDnsTableOffset - 4 * std::uint64_t{header.bucketCount}, 0xFF);
     for (const RecordStretch& stretch : mine) PutRecords(out, stretch);
