@@ -35,10 +35,9 @@ constexpr std::uint64_t kMinRawRecord = 6;  // length byte, one name byte, the v
 
 DnsHashState g_dns;
 
-// A record's numbers, and where its name lies in the name arena.
-struct DnsRecordEntry {
+// A record's link in its bucket's ring.
+struct RingLink {
     std::uint32_t hash, next;  // side by side: a ring step reads both
-    std::uint32_t value, nameAt;
 };
 // Bytes readable after the arena's last name: a record's name field is made from a 64-byte
 // load and a mask.
@@ -75,19 +74,18 @@ void Reserve(std::vector<T>& v, std::size_t more) {
     if (v.capacity() - v.size() < more) v.reserve(std::max(v.capacity() * 2, v.size() + more));
 }
 
-// A hash table of names as DNSHASH.DAT lays it out, held in memory: the bucket heads and,
-// for every record in insertion order, what its 76 bytes will hold. A put walks its ring in
+// The rings of a table of names as DNSHASH.DAT lays them out, held in memory: the bucket
+// heads and every record's hash and next index, in insertion order. A put walks its ring in
 // these compact arrays; in the file, the ring's last record (whose next field the put
-// changes) lies anywhere in a record area of up to hundreds of megabytes.
-struct DnsTable {
+// changes) lies anywhere in a record area of up to hundreds of megabytes. The tables built
+// on it keep the rest of each record in their own way; `same(index)` tells whether a record
+// whose hash matches holds the name looked for.
+struct Rings {
     std::vector<std::uint32_t> heads;  // per bucket: its first record, or kDnsNoRecord
-    std::vector<DnsRecordEntry> records;
-    std::vector<std::uint8_t> length;
-    NameArena names;              // every record's name bytes, at nameAt
-    std::uint32_t nameBytes = 0;  // the sum of length + 1, as the header holds it
-    std::uint64_t modMagic = 0;   // 2^64 / bucket count, rounded up
+    std::vector<RingLink> links;
+    std::uint64_t modMagic = 0;  // 2^64 / bucket count, rounded up
 
-    // An empty table of `buckets` buckets with room for `expected` records; false when the
+    // Empty rings of `buckets` buckets with room for `expected` records; false when the
     // bucket heads cannot be had.
     bool Start(std::uint32_t buckets, std::size_t expected) {
         modMagic = ~std::uint64_t{0} / buckets + 1;
@@ -98,44 +96,36 @@ struct DnsTable {
         }
         // Reserved memory that is never written costs nothing; growing would copy.
         try {
-            records.reserve(expected);
-            length.reserve(expected);
-            names.Reserve(expected * kDnsMaxName);
+            links.reserve(expected);
         } catch (const std::bad_alloc&) {
         }
         return true;
     }
 
-    std::uint32_t count() const { return static_cast<std::uint32_t>(records.size()); }
+    std::uint32_t count() const { return static_cast<std::uint32_t>(links.size()); }
     // hash mod the bucket count, by a multiplication instead of a division.
     std::uint32_t Bucket(std::uint32_t hash) const {
         const std::uint64_t low = modMagic * hash;
         return static_cast<std::uint32_t>((static_cast<unsigned __int128>(low) * heads.size()) >>
                                           64);
     }
-    bool Holds(std::uint32_t index, std::string_view name, std::uint32_t hash) const {
-        const DnsRecordEntry& r = records[index];
-        return r.hash == hash && length[index] == name.size() &&
-               std::memcmp(names.data() + r.nameAt, name.data(), name.size()) == 0;
-    }
-    std::string_view Name(std::uint32_t index) const {
-        return {names.data() + records[index].nameAt, length[index]};
-    }
 
-    // Follows the ring that starts at `head` and stops at the record holding `name` (found)
-    // or at its last record. False when the ring does not close within the record count.
-    bool Walk(std::uint32_t head, std::string_view name, std::uint32_t hash, std::uint32_t& at,
+    // Follows the ring that starts at `head` and stops at the record holding the name
+    // (found) or at its last record. False when the ring does not close within the record
+    // count.
+    template <typename Same>
+    bool Walk(std::uint32_t head, std::uint32_t hash, const Same& same, std::uint32_t& at,
               bool& found) const {
         const std::uint32_t n = count();
         std::uint32_t index = head;
         for (std::uint32_t steps = 0;; ++steps) {
             if (index >= n || steps >= n) return false;
-            if (Holds(index, name, hash)) {
+            if (links[index].hash == hash && same(index)) {
                 found = true;
                 at = index;
                 return true;
             }
-            const std::uint32_t next = records[index].next;
+            const std::uint32_t next = links[index].next;
             if (next == head) break;
             index = next;
         }
@@ -144,12 +134,13 @@ struct DnsTable {
         return true;
     }
 
-    // The record holding `name`, or kDnsNoRecord.
-    std::uint32_t Find(std::string_view name, std::uint32_t hash) const {
+    // The record holding the name, or kDnsNoRecord.
+    template <typename Same>
+    std::uint32_t Find(std::uint32_t hash, const Same& same) const {
         const std::uint32_t head = heads[Bucket(hash)];
         std::uint32_t at = 0;
         bool found = false;
-        if (head == kDnsNoRecord || !Walk(head, name, hash, at, found) || !found)
+        if (head == kDnsNoRecord || !Walk(head, hash, same, at, found) || !found)
             return kDnsNoRecord;
         return at;
     }
@@ -157,46 +148,90 @@ struct DnsTable {
     // The last record of the ring that starts at `head`.
     std::uint32_t RingLast(std::uint32_t head) const {
         std::uint32_t index = head;
-        for (std::uint32_t steps = 0; steps < count() && records[index].next != head; ++steps)
-            index = records[index].next;
+        for (std::uint32_t steps = 0; steps < count() && links[index].next != head; ++steps)
+            index = links[index].next;
         return index;
     }
 
-    // Inserts `name` (at most 63 bytes, hashing to `hash`) with *value, as DnsHashPut does.
-    int Put(std::string_view name, std::uint32_t hash, std::uint32_t* value) {
-        const std::uint32_t n = count();
-        if (n >= kDnsMaxRecords) return 0;
-        const std::uint32_t bucket = Bucket(hash);
+    // Where a new record for the name goes: 1 with its bucket and the ring's last record
+    // (kDnsNoRecord for an empty bucket); -(index + 1) when a record holds the name; 0 for
+    // a ring that does not close or a table that is full.
+    template <typename Same>
+    int Place(std::uint32_t hash, const Same& same, std::uint32_t& bucket,
+              std::uint32_t& last) const {
+        if (count() >= kDnsMaxRecords) return 0;
+        bucket = Bucket(hash);
+        last = kDnsNoRecord;
         const std::uint32_t head = heads[bucket];
-
-        // The ring is walked to its last record, the one the new record follows.
-        std::uint32_t last = kDnsNoRecord;
-        if (head != kDnsNoRecord) {
-            bool found = false;
-            if (!Walk(head, name, hash, last, found)) return 0;
-            if (found) {
-                if (value) *value = records[last].value;
-                return -static_cast<int>(last + 1);
-            }
+        if (head == kDnsNoRecord) return 1;
+        bool found = false;
+        if (!Walk(head, hash, same, last, found)) return 0;
+        return found ? -static_cast<int>(last + 1) : 1;
+    }
+    // Links the record that Place made room for, once its room is had.
+    void Link(std::uint32_t bucket, std::uint32_t last, std::uint32_t hash) {
+        const std::uint32_t n = count();
+        if (last == kDnsNoRecord) {
+            links.push_back({hash, n});
+            heads[bucket] = n;
+        } else {
+            links.push_back({hash, heads[bucket]});
+            links[last].next = n;
         }
+    }
+};
+
+// The table of names that DnsHashPut fills: rings, and each record's value and name.
+struct DnsTable : Rings {
+    std::vector<std::uint32_t> value, nameAt;
+    std::vector<std::uint8_t> length;
+    NameArena names;              // every record's name bytes, at nameAt
+    std::uint32_t nameBytes = 0;  // the sum of length + 1, as the header holds it
+
+    bool Start(std::uint32_t buckets, std::size_t expected) {
+        if (!Rings::Start(buckets, expected)) return false;
+        try {
+            value.reserve(expected);
+            nameAt.reserve(expected);
+            length.reserve(expected);
+            names.Reserve(expected * kDnsMaxName);
+        } catch (const std::bad_alloc&) {
+        }
+        return true;
+    }
+
+    std::string_view Name(std::uint32_t index) const {
+        return {names.data() + nameAt[index], length[index]};
+    }
+
+    // Inserts `name` (at most 63 bytes, hashing to `hash`) with *value, as DnsHashPut does.
+    int Put(std::string_view name, std::uint32_t hash, std::uint32_t* valueInOut) {
+        auto same = [&](std::uint32_t i) {
+            return length[i] == name.size() &&
+                   std::memcmp(names.data() + nameAt[i], name.data(), name.size()) == 0;
+        };
+        std::uint32_t bucket = 0, last = 0;
+        const int place = Place(hash, same, bucket, last);
+        if (place < 0 && valueInOut) *valueInOut = value[static_cast<std::uint32_t>(-place) - 1];
+        if (place <= 0) return place;
 
         // Room first, so that a put that cannot get it keeps nothing of its name.
         if (names.size() > 0xFFFFFFFFu - name.size()) return 0;
         try {
-            Reserve(records, 1);
+            Reserve(links, 1);
+            Reserve(value, 1);
+            Reserve(nameAt, 1);
             Reserve(length, 1);
             names.Reserve(name.size());
         } catch (const std::bad_alloc&) {
             return 0;
         }
-        records.push_back({hash, last == kDnsNoRecord ? n : head, value ? *value : 0,
-                           static_cast<std::uint32_t>(names.size())});
+        const std::uint32_t n = count();
+        Link(bucket, last, hash);
+        value.push_back(valueInOut ? *valueInOut : 0);
+        nameAt.push_back(static_cast<std::uint32_t>(names.size()));
         length.push_back(static_cast<std::uint8_t>(name.size()));
         names.Append(name);
-        if (last == kDnsNoRecord)
-            heads[bucket] = n;
-        else
-            records[last].next = n;
         nameBytes += static_cast<std::uint32_t>(name.size() + 1);
         return static_cast<int>(n + 1);
     }
@@ -206,12 +241,76 @@ struct DnsTable {
 // read on a helper thread.
 DnsTable g_table;
 
-// The raw names read on a helper thread into a table of their own, and how that table
-// follows g_table's records in the file. Its records keep raw indices in their next
-// fields, except the last record of a ring that goes on into g_table, whose next field
-// holds that file index with kFileIndexFlag.
+// A raw list record as it lies in its file: length byte, name, value.
+constexpr std::size_t kRawRecordMax = 1 + 255 + 4;
+// Bytes readable after a raw record read into memory, for the 64-byte name load.
+constexpr std::size_t kRawSlack = 64;
+
+// The raw names read on a helper thread: rings, and where each record lies in DNSRAW.NOT
+// (records before firstYes) or DNSRAW.YES. Names and values are read from the lists again
+// when they are needed, which spares a copy of every name; the lists are held (denying
+// writers) until the file is written.
+struct RawTable : Rings {
+    std::vector<std::uint32_t> at;  // offset of the record's length byte in its list
+    std::array<int, 2> files{-1, -1};
+    std::uint32_t firstYes = 0xFFFFFFFF;  // all in DNSRAW.NOT until DNSRAW.YES begins
+    std::uint32_t nameBytes = 0;  // the sum of length + 1, as the header holds it
+    std::uint64_t nameChars = 0;  // the sum of length
+    bool unreadable = false;      // a record could not be read again
+
+    int File(std::uint32_t index) const { return files[index < firstYes ? 0 : 1]; }
+
+    // The name of a record (at most 63 bytes) into `name`; false when it cannot be read.
+    bool ReadName(std::uint32_t index, std::array<char, 1 + kDnsMaxName>& buffer,
+                  std::string_view& name) const {
+        const ssize_t got = ::pread(File(index), buffer.data(), buffer.size(), at[index]);
+        if (got < 1 ||
+            static_cast<std::size_t>(got) <
+                1 + std::min<std::size_t>(static_cast<std::uint8_t>(buffer[0]), kDnsMaxName))
+            return false;
+        name = {buffer.data() + 1,
+                std::min<std::size_t>(static_cast<std::uint8_t>(buffer[0]), kDnsMaxName)};
+        return true;
+    }
+    // Whether a record holds `name`; a record that cannot be read holds none, and marks the
+    // table unreadable.
+    bool Holds(std::uint32_t index, std::string_view name) {
+        std::array<char, 1 + kDnsMaxName> buffer;
+        std::string_view held;
+        if (!ReadName(index, buffer, held)) {
+            unreadable = true;
+            return false;
+        }
+        return held == name;
+    }
+
+    // Inserts a name (at most 63 bytes, hashing to `hash`) whose record lies at `offset`;
+    // 0 when it could not go in.
+    int Put(std::string_view name, std::uint32_t hash, std::uint32_t offset) {
+        auto same = [&](std::uint32_t i) { return Holds(i, name); };
+        std::uint32_t bucket = 0, last = 0;
+        const int place = Place(hash, same, bucket, last);
+        if (place <= 0 || unreadable) return unreadable ? 0 : place;
+        try {
+            Reserve(links, 1);
+            Reserve(at, 1);
+        } catch (const std::bad_alloc&) {
+            return 0;
+        }
+        const std::uint32_t n = count();
+        Link(bucket, last, hash);
+        at.push_back(offset);
+        nameBytes += static_cast<std::uint32_t>(name.size() + 1);
+        nameChars += name.size();
+        return static_cast<int>(n + 1);
+    }
+};
+
+// How the raw names' table follows g_table's records in the file. Its records keep raw
+// indices in their next fields, except the last record of a ring that goes on into g_table,
+// whose next field holds that file index with kFileIndexFlag.
 struct RawPart {
-    DnsTable table;
+    RawTable table;
     bool present = false;
     std::uint32_t first = 0;             // the file index of the first raw record kept
     std::vector<std::uint32_t> dropped;  // raw records whose names g_table holds, sorted
@@ -298,20 +397,64 @@ struct NameMasks {
 };
 constexpr NameMasks kNameMasks;
 
-// One record's 76 bytes.
-void PutRecord(SequentialWriter& out, const DnsTable& table, std::uint32_t index,
-               std::uint32_t next) {
+// One record's 76 bytes; `name` has 64 readable bytes, of which the first n are the name.
+void PutRecord(SequentialWriter& out, std::uint32_t next, std::uint32_t hash, std::uint32_t value,
+               std::uint8_t n, const void* name) {
     std::uint8_t* r = out.Take(kDnsRecordSize);
-    const DnsRecordEntry& e = table.records[index];
-    const std::uint8_t n = table.length[index];
-    std::array<std::uint64_t, 8> name;
-    std::memcpy(name.data(), table.names.data() + e.nameAt, sizeof name);
-    for (std::size_t w = 0; w < 8; ++w) name[w] &= kNameMasks.mask[n][w];
-    const std::array<std::uint32_t, 3> words = {next, e.hash, e.value};
+    std::array<std::uint64_t, 8> field;
+    std::memcpy(field.data(), name, sizeof field);
+    for (std::size_t w = 0; w < 8; ++w) field[w] &= kNameMasks.mask[n][w];
+    const std::array<std::uint32_t, 3> words = {next, hash, value};
     std::memcpy(r, words.data(), 12);
     r[12] = n;
-    std::memcpy(r + 13, name.data(), kDnsMaxName);
+    std::memcpy(r + 13, field.data(), kDnsMaxName);
 }
+
+// Raw records read again from their lists, in the order of the file: a window of the list
+// at a time.
+class RawRecordReader {
+  public:
+    explicit RawRecordReader(const RawTable& table)
+        : table_(table), window_(kWindow + kRawRecordMax + kRawSlack, 0) {}
+
+    // The record of raw index `index`: its length byte, name and value, with kRawSlack
+    // readable bytes after it. Null when its list does not hold it whole.
+    const std::uint8_t* Record(std::uint32_t index) {
+        const int file = table_.File(index);
+        const std::uint64_t offset = table_.at[index];
+        if (file != file_ || offset < start_ || offset + 1 > start_ + size_) Fill(file, offset);
+        if (offset + 1 > start_ + size_) return nullptr;
+        const std::uint8_t* record = window_.data() + (offset - start_);
+        if (offset + 1 + record[0] + 4 > start_ + size_) {
+            Fill(file, offset);
+            record = window_.data();
+            if (std::size_t{1} + record[0] + 4 > size_) return nullptr;
+        }
+        return record;
+    }
+
+  private:
+    static constexpr std::size_t kWindow = 1 << 20;
+    void Fill(int file, std::uint64_t offset) {
+        file_ = file;
+        start_ = offset;
+        size_ = 0;
+        while (size_ < kWindow + kRawRecordMax) {
+            const ssize_t got =
+                ::pread(file, window_.data() + size_, kWindow + kRawRecordMax - size_,
+                        static_cast<off_t>(offset + size_));
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;
+            size_ += static_cast<std::size_t>(got);
+        }
+    }
+
+    const RawTable& table_;
+    std::vector<std::uint8_t> window_;
+    int file_ = -1;
+    std::uint64_t start_ = 0;
+    std::size_t size_ = 0;
+};
 
 // The records of a stretch of the file: g_table's [from, to), or with `raw` g_raw's kept
 // records among [from, to).
@@ -320,13 +463,17 @@ struct RecordStretch {
     std::uint32_t from = 0, to = 0;
 };
 
-void PutRecords(SequentialWriter& out, const RecordStretch& stretch) {
+// False when a raw record could not be read again.
+bool PutRecords(SequentialWriter& out, const RecordStretch& stretch) {
     if (!stretch.raw) {
+        const DnsTable& t = g_table;
         for (std::uint32_t i = stretch.from; i < stretch.to; ++i)
-            PutRecord(out, g_table, i, g_table.records[i].next);
-        return;
+            PutRecord(out, t.links[i].next, t.links[i].hash, t.value[i], t.length[i],
+                      t.names.data() + t.nameAt[i]);
+        return true;
     }
-    const DnsTable& table = g_raw.table;
+    const RawTable& table = g_raw.table;
+    RawRecordReader reader(table);
     const std::vector<std::uint32_t>& dropped = g_raw.dropped;
     auto d = std::lower_bound(dropped.begin(), dropped.end(), stretch.from);
     for (std::uint32_t i = stretch.from; i < stretch.to; ++i) {
@@ -334,10 +481,14 @@ void PutRecords(SequentialWriter& out, const RecordStretch& stretch) {
             ++d;
             continue;
         }
-        const std::uint32_t next = table.records[i].next;
-        PutRecord(out, table, i,
-                  (next & kFileIndexFlag) ? next & ~kFileIndexFlag : g_raw.FileIndex(next));
+        const std::uint8_t* record = reader.Record(i);
+        if (!record) return false;
+        const std::uint32_t next = table.links[i].next;
+        PutRecord(out, (next & kFileIndexFlag) ? next & ~kFileIndexFlag : g_raw.FileIndex(next),
+                  table.links[i].hash, Get32(std::span(record + 1 + record[0], 4), 0),
+                  std::min<std::uint8_t>(record[0], kDnsMaxName), record + 1);
     }
+    return true;
 }
 
 // Writes the whole file: header, bucket table, filler, g_table's records and then the raw
@@ -371,8 +522,8 @@ bool WriteTable(int fd, const DnsHashHeader& header) {
             helper = std::jthread([&theirsOk, &header, theirs, first, fd] {
                 SequentialWriter out(fd,
                                      header.recordOffset + std::int64_t{kDnsRecordSize} * first);
-                PutRecords(out, theirs);
-                theirsOk = out.Finish();
+                const bool read = PutRecords(out, theirs);
+                theirsOk = out.Finish() && read;
             });
         } catch (const std::system_error&) {
         }
@@ -397,8 +548,9 @@ bool WriteTable(int fd, const DnsHashHeader& header) {
         }
     }
     out.Fill(header.recordOffset - kDnsTableOffset - 4 * std::uint64_t{header.bucketCount}, 0xFF);
-    for (const RecordStretch& stretch : mine) PutRecords(out, stretch);
-    const bool ok = out.Finish();
+    bool read = true;
+    for (const RecordStretch& stretch : mine) read = read && PutRecords(out, stretch);
+    const bool ok = out.Finish() && read;
     if (helper.joinable()) helper.join();
     return ok && theirsOk;
 }
@@ -409,33 +561,35 @@ bool WriteTable(int fd, const DnsHashHeader& header) {
 // sites first. False, with both tables unchanged, when g_table could not have taken every
 // raw name (too many records or name bytes).
 bool MergeRawPart(DnsHashHeader& header) {
-    DnsTable& raw = g_raw.table;
+    RawTable& raw = g_raw.table;
     const std::uint32_t sites = g_table.count();
     std::vector<std::uint32_t> dropped;
     std::uint64_t droppedNames = 0;
     std::uint32_t droppedBytes = 0;
     for (std::uint32_t k = 0; k < sites; ++k) {
-        const std::uint32_t at = raw.Find(g_table.Name(k), g_table.records[k].hash);
+        const std::string_view name = g_table.Name(k);
+        const std::uint32_t at =
+            raw.Find(g_table.links[k].hash, [&](std::uint32_t i) { return raw.Holds(i, name); });
         if (at == kDnsNoRecord) continue;
         dropped.push_back(at);
-        droppedNames += raw.length[at];
-        droppedBytes += raw.length[at] + 1u;
+        droppedNames += name.size();
+        droppedBytes += static_cast<std::uint32_t>(name.size() + 1);
     }
     const std::uint64_t records = std::uint64_t{sites} + raw.count() - dropped.size();
-    const std::uint64_t nameArena = g_table.names.size() + raw.names.size() - droppedNames;
-    if (records > kDnsMaxRecords || nameArena > 0xFFFFFFFFu) return false;
+    const std::uint64_t nameArena = g_table.names.size() + raw.nameChars - droppedNames;
+    if (raw.unreadable || records > kDnsMaxRecords || nameArena > 0xFFFFFFFFu) return false;
     std::sort(dropped.begin(), dropped.end());
 
     // The dropped records leave their rings.
     for (std::uint32_t r : dropped) {
-        const std::uint32_t bucket = raw.Bucket(raw.records[r].hash);
-        const std::uint32_t next = raw.records[r].next;
+        const std::uint32_t bucket = raw.Bucket(raw.links[r].hash);
+        const std::uint32_t next = raw.links[r].next;
         if (next == r) {
             raw.heads[bucket] = kDnsNoRecord;
             continue;
         }
         const std::uint32_t before = raw.RingLast(r);  // the record whose next is r
-        raw.records[before].next = next;
+        raw.links[before].next = next;
         if (raw.heads[bucket] == r) raw.heads[bucket] = next;
     }
     g_raw.dropped = std::move(dropped);
@@ -444,11 +598,11 @@ bool MergeRawPart(DnsHashHeader& header) {
 
     // A bucket's site ring goes on into its raw ring, whose last record leads back.
     for (std::uint32_t k = 0; k < sites; ++k) {
-        const std::uint32_t bucket = g_table.Bucket(g_table.records[k].hash);
+        const std::uint32_t bucket = g_table.Bucket(g_table.links[k].hash);
         const std::uint32_t rawHead = raw.heads[bucket];
         if (g_table.heads[bucket] != k || rawHead == kDnsNoRecord) continue;
-        g_table.records[g_table.RingLast(k)].next = g_raw.FileIndex(rawHead);
-        raw.records[raw.RingLast(rawHead)].next = kFileIndexFlag | k;
+        g_table.links[g_table.RingLast(k)].next = g_raw.FileIndex(rawHead);
+        raw.links[raw.RingLast(rawHead)].next = kFileIndexFlag | k;
     }
     header.recordCount = static_cast<std::uint32_t>(records);
     header.nameBytes = g_table.nameBytes + raw.nameBytes - droppedBytes;
@@ -488,6 +642,7 @@ class RawList {
             if (pos_ == end_) {
                 long n = platform::ReadSome(file_.get(), buffer_);
                 if (n <= 0) return false;
+                bufferAt_ += end_;
                 pos_ = 0;
                 end_ = static_cast<std::size_t>(n);
             }
@@ -502,17 +657,23 @@ class RawList {
     // Reads the list again from its start, as ReadCount left it.
     bool Rewind() {
         pos_ = end_ = 0;
+        bufferAt_ = 0;
         return valid() && platform::SeekTo(file_.get(), 0) && ReadCount();
     }
 
-    // Hands every record to put(name, value), up to the count, the first length byte 0, the
-    // end of the file, or a put that returns false (then false).
+    int fd() const { return file_.get(); }
+    std::int64_t size() const { return platform::FileSize(file_.get()); }
+
+    // Hands every record to put(name, value, offset of its length byte), up to the count,
+    // the first length byte 0, the end of the file, or a put that returns false (then
+    // false).
     template <typename PutName>
     bool PutAll(PutName&& put) {
         if (!valid()) return true;
         std::array<std::uint8_t, 255> name{};
         std::array<std::uint8_t, 4> value{};
         for (std::uint32_t i = 0; i < claimed_; ++i) {
+            const std::uint64_t offset = bufferAt_ + pos_;
             // A record that lies whole in the buffer is read where it is.
             if (end_ - pos_ >= 1 + name.size() + value.size()) {
                 const std::uint8_t* at = buffer_.data() + pos_;
@@ -520,7 +681,7 @@ class RawList {
                 if (n == 0) return true;
                 pos_ += 1 + n + 4;
                 if (!put(std::string_view(reinterpret_cast<const char*>(at + 1), n),
-                         Get32(std::span(at + 1 + n, 4), 0)))
+                         Get32(std::span(at + 1 + n, 4), 0), offset))
                     return false;
                 continue;
             }
@@ -529,7 +690,7 @@ class RawList {
             auto bytes = std::span(name).first(length[0]);
             if (!Read(bytes) || !Read(value)) return true;
             if (!put(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
-                     Get32(value, 0)))
+                     Get32(value, 0), offset))
                 return false;
         }
         return true;
@@ -539,6 +700,7 @@ class RawList {
     platform::FileHandle file_;
     std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(65536);
     std::size_t pos_ = 0, end_ = 0;
+    std::uint64_t bufferAt_ = 0;  // the file offset of buffer_[0]
     std::uint32_t claimed_ = 0;
     std::uint32_t sizingCount_ = 0;
 };
@@ -554,26 +716,27 @@ struct RawNamePass {
     std::array<RawList, 2> lists{OpenRawList(settings::kFileDnsRawNot),
                                  OpenRawList(settings::kFileDnsRawYes)};
     std::uint32_t bucketCount = 0;
-    DnsTable table;
+    RawTable table;
     bool complete = false;  // every raw name went in; set by the helper before it ends
     std::jthread helper;    // last: stopped and joined before the rest goes
 };
 std::unique_ptr<RawNamePass> g_pass;
 
-// Puts names into a table a few names late, so that the bucket heads and ring heads they
-// will read are fetched into the cache meanwhile: a put is otherwise mostly two waits for
-// memory, one for its bucket and one for its ring.
+// Puts names into the raw table a few names late, so that the bucket heads and ring heads
+// they will read are fetched into the cache meanwhile: a put is otherwise mostly two waits
+// for memory, one for its bucket and one for its ring.
 class PrefetchingPutter {
   public:
-    explicit PrefetchingPutter(DnsTable& table) : table_(table) {}
+    explicit PrefetchingPutter(RawTable& table) : table_(table) {}
 
-    // Queues a name (at most 63 bytes); false when a put has failed.
-    bool Put(std::string_view name, std::uint32_t value) {
+    // Queues a name (at most 63 bytes) whose record lies at `offset`; false when a put has
+    // failed.
+    bool Put(std::string_view name, std::uint32_t offset) {
         Pending& p = queue_[(added_++) % kDepth];
         if (added_ > kDepth && !PutOldest(p)) return false;
         p.hash = DnsNameHash(name);
         p.bucket = table_.Bucket(p.hash);
-        p.value = value;
+        p.offset = offset;
         p.length = static_cast<std::uint8_t>(name.size());
         std::memcpy(p.name.data(), name.data(), name.size());
         __builtin_prefetch(&table_.heads[p.bucket]);
@@ -581,7 +744,7 @@ class PrefetchingPutter {
         if (added_ > kDepth / 2) {
             const Pending& half = queue_[(added_ - 1 - kDepth / 2) % kDepth];
             const std::uint32_t head = table_.heads[half.bucket];
-            if (head < table_.count()) __builtin_prefetch(&table_.records[head]);
+            if (head < table_.count()) __builtin_prefetch(&table_.links[head]);
         }
         return true;
     }
@@ -596,33 +759,41 @@ class PrefetchingPutter {
   private:
     static constexpr std::uint64_t kDepth = 16;
     struct Pending {
-        std::uint32_t hash, bucket, value;
+        std::uint32_t hash, bucket, offset;
         std::uint8_t length;
         std::array<char, kDnsMaxName> name;
     };
-    bool PutOldest(Pending& p) {
-        std::uint32_t value = p.value;
-        return table_.Put(std::string_view(p.name.data(), p.length), p.hash, &value) != 0;
+    bool PutOldest(const Pending& p) {
+        return table_.Put(std::string_view(p.name.data(), p.length), p.hash, p.offset) != 0;
     }
 
-    DnsTable& table_;
+    RawTable& table_;
     std::array<Pending, kDepth> queue_{};
     std::uint64_t added_ = 0;
 };
 
 void FillRawTable(std::stop_token stop, RawNamePass& pass) {
+    // Record offsets are kept in 32 bits: longer lists are read by BuildDnsHash itself.
+    for (const RawList& list : pass.lists)
+        if (list.valid() && list.size() > std::int64_t{0xFFFFFFFF}) return;
     const std::size_t expected = std::min(pass.bucketCount, kDnsMaxRawNames);
     if (!pass.table.Start(pass.bucketCount, expected)) return;
+    try {
+        pass.table.at.reserve(expected);
+    } catch (const std::bad_alloc&) {
+    }
+    pass.table.files = {pass.lists[0].fd(), pass.lists[1].fd()};
     PrefetchingPutter putter(pass.table);
     std::uint32_t puts = 0;
-    auto put = [&](std::string_view name, std::uint32_t value) {
+    auto put = [&](std::string_view name, std::uint32_t, std::uint64_t offset) {
         if ((++puts & 0xFFF) == 0 && stop.stop_requested()) return false;
         if (name.size() > kDnsMaxName) name = name.substr(0, kDnsMaxName);
-        return putter.Put(name, value);
+        return putter.Put(name, static_cast<std::uint32_t>(offset));
     };
-    for (RawList& list : pass.lists)
-        if (!list.PutAll(put)) return;
-    pass.complete = putter.Finish();
+    if (!pass.lists[0].PutAll(put) || !putter.Finish()) return;
+    pass.table.firstYes = pass.table.count();
+    if (!pass.lists[1].PutAll(put) || !putter.Finish()) return;
+    pass.complete = true;
 }
 
 // ---- Progress window ----
@@ -883,7 +1054,7 @@ int BuildDnsHash(const std::string& path) {
         if (!pass->complete || !MergeRawPart(g_dns.header)) {
             // The names go into the sites' table one by one instead, as they always may.
             g_raw = RawPart{};
-            auto put = [](std::string_view name, std::uint32_t value) {
+            auto put = [](std::string_view name, std::uint32_t value, std::uint64_t) {
                 DnsHashPut(name, &value);
                 return true;
             };
