@@ -377,7 +377,7 @@ class SequentialWriter {
             writeback_ = written_;
         }
     }
-    static constexpr std::int64_t kWritebackStep = 8 << 20;
+    static constexpr std::int64_t kWritebackStep = 2 << 20;
     int fd_;
     bool ok_ = true;
     std::vector<std::uint8_t> buffer_;
