@@ -86,6 +86,11 @@ bool SetFileWriteTime(const std::string& path, std::time_t t);
 
 // Renames `from` onto `to`, replacing it.
 bool ReplaceFile(const std::string& from, const std::string& to);
+// Removes the file at `path` (whoever holds it); false when it could not be removed.
+bool RemoveFile(const std::string& path);
+// A file that ReplaceFile, RemoveFile or OpenFile's delete mode takes away leaves its
+// name at once; its data is let go on a helper thread, so that the caller does not wait
+// while a large file's pages and blocks are freed.
 
 // Replaces the file at `path` with `data` so that a failure or a crash at any moment
 // leaves either the old or the new content whole: the data goes to "<path>.new", is

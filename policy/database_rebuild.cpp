@@ -32,7 +32,7 @@ void PublishDatabases(int databasesRebuilt, int rebuildDnsHash) {
         GetDnsHashPath(path);
         std::string temp = dbbuild::TemporaryName(path);
         if (dbbuild::BuildDnsHash(temp)) {
-            std::remove(path.c_str());
+            platform::RemoveFile(path);
             if (!platform::ReplaceFile(temp, path)) std::remove(temp.c_str());
         } else {
             std::remove(temp.c_str());

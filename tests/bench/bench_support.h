@@ -40,8 +40,9 @@ struct Times {
 };
 
 // The best of five sequential writes of `bytes` bytes to a new file at `path` (1 MB writes,
-// no sync); the file is removed before each run and afterwards. {-1, -1} on failure.
-inline Times SequentialWrite(const std::string& path, std::uint64_t bytes) {
+// then an fsync only with `flush`); the file is removed before each run and afterwards.
+// {-1, -1} on failure.
+inline Times SequentialWrite(const std::string& path, std::uint64_t bytes, bool flush = false) {
     const std::vector<std::uint8_t> chunk(1 << 20, 0x5A);
     Times best{1e300, 1e300};
     for (int run = 0; run < 5; ++run) {
@@ -58,6 +59,11 @@ inline Times SequentialWrite(const std::string& path, std::uint64_t bytes) {
                 return {};
             }
             left -= k;
+        }
+        if (flush && ::fsync(fd) != 0) {
+            ::close(fd);
+            std::remove(path.c_str());
+            return {};
         }
         ::close(fd);
         best.wall = std::min(best.wall, WallMs() - w);

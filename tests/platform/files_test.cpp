@@ -4,8 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "tests/support/temp_install.h"
@@ -105,6 +108,56 @@ TEST_F(FilesTest, DenyWriteBlocksWritersAndDeletionUntilClosed) {
     EXPECT_EQ(OpenFileMode(path, kOfDelete), 1);
     EXPECT_FALSE(FileExists(path));
     EXPECT_EQ(OpenFileMode(path, kOfDelete), -1);
+}
+
+// Descriptors of this process that still refer to a file once named `path`.
+int HeldAfterRemoval(const std::string& path) {
+    int held = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        const std::string target = std::filesystem::read_symlink(entry.path(), ec).string();
+        if (!ec && target == path + " (deleted)") ++held;
+    }
+    return held;
+}
+
+// Removing or replacing a file takes its name at once and lets its data go soon after, on
+// a helper thread; a FIFO is removed without being opened.
+TEST_F(FilesTest, RemovedAndReplacedFilesLoseTheirNameAtOnceAndTheirDataSoon) {
+    const std::string path = install.file("big.bin"), other = install.file("other.bin");
+    const struct {
+        const char* what;
+        bool fifo;
+        std::function<bool()> take;
+        bool exists;
+    } cases[] = {
+        {"delete mode", false, [&] { return OpenFileMode(path, kOfDelete) == 1; }, false},
+        {"RemoveFile", false, [&] { return RemoveFile(path); }, false},
+        {"ReplaceFile", false, [&] { return ReplaceFile(other, path); }, true},
+        {"delete mode, FIFO", true, [&] { return OpenFileMode(path, kOfDelete) == 1; }, false},
+        {"RemoveFile, FIFO", true, [&] { return RemoveFile(path); }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.fifo)
+            ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        else
+            install.writeFile(path, std::string(1 << 20, 'o'));
+        install.writeFile(other, "new");
+        ASSERT_TRUE(c.take());
+        EXPECT_EQ(FileExists(path), c.exists);
+        if (c.exists) {
+            EXPECT_EQ(install.readFile(path), "new");
+        }
+        int held = HeldAfterRemoval(path);
+        for (int wait = 0; held != 0 && wait < 1000; ++wait) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            held = HeldAfterRemoval(path);
+        }
+        EXPECT_EQ(held, 0);
+        std::filesystem::remove(path);
+    }
+    EXPECT_FALSE(RemoveFile(path)) << "nothing to remove";
 }
 
 // The same answers whether each name goes to the file system or a snapshot of the
