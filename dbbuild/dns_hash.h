@@ -25,8 +25,12 @@
 //    fresh process has it. The file stays empty until DnsHashClose writes it whole.
 //  - BuildDnsHash reads the raw lists on a helper thread (StartRawNamePass) into a table of
 //    their own, which it puts behind the sites' records as if each name had been put after
-//    them; the file is the same byte for byte. The helper touches nothing but that table
-//    and the two lists; everything else stays on the calling thread.
+//    them; the file is the same byte for byte. That table keeps where each record lies in
+//    its list, not its name: names are compared, and written, by reading the lists again,
+//    which stay open (denying writers) until the file is written. A list that can no longer
+//    be read where it was fails the build. The helper touches nothing but that table and the
+//    two lists; everything else stays on the calling thread. With many records DnsHashClose
+//    writes the last part of them on a second thread.
 //  - Operations return 1 for success and 0 for failure, DnsHashPut as described below.
 //  - The build runs on the GUI thread; the resolver pumps window messages meanwhile.
 //
@@ -37,7 +41,7 @@
 //    kDnsMaxRawNames. Names beyond that still go in; their rings are only longer. Reading
 //    stops at the file's end whatever the count says.
 //  - The open build's table is held in memory (bucket heads, and per record its hash,
-//    next index, value and name), and DnsHashClose writes the file in one sequential pass:
+//    next index, value and name), and DnsHashClose writes the file sequentially:
 //    a put then walks its ring in compact arrays instead of a record area of up to
 //    hundreds of megabytes. DnsHashClose flushes the file to disk (the caller renames it
 //    into place) and reports a failure of any write or of the flush, so BuildDnsHash
@@ -45,7 +49,8 @@
 //  - A put that cannot get the memory for its record keeps nothing of its name.
 //  - A ring walk is bounded by the record count.
 //  - DnsHashCreate checks the bucket count (100 .. kDnsMaxBuckets, so that R fits in 32 bits)
-//    before it touches the file. Names take at most 4 GB in all; a put beyond returns 0. A build still open is dropped first.
+//    before it touches the file. Names take at most 4 GB in all; a put beyond returns 0. A
+//    build still open is dropped first.
 //  - At most kDnsMaxRecords records; a put beyond returns 0.
 //  - NextPrime(0) is 2 like NextPrime(1), and 0 means that no 32-bit prime is that large.
 #pragma once

@@ -1,6 +1,6 @@
-// DNS resolving database figures: a whole build from a raw name list of N names (the table
-// is built in the file one record at a time, through a shared mapping), shown next to the
-// time to write a file of DNSHASH.DAT's size sequentially, and lookups in the finished file
+// DNS resolving database figures: a whole build from a raw name list of N names (BuildDnsHash,
+// with its raw name pass and its flush to disk), shown next to the time to write a file of
+// DNSHASH.DAT's size sequentially, and lookups in the finished file
 // the way the filter makes them, from the file and from memory, half of them for absent
 // names.
 #include <benchmark/benchmark.h>
