@@ -254,22 +254,22 @@ struct RawTable : Rings {
     std::vector<std::uint32_t> at;  // offset of the record's length byte in its list
     std::array<int, 2> files{-1, -1};
     std::uint32_t firstYes = 0xFFFFFFFF;  // all in DNSRAW.NOT until DNSRAW.YES begins
-    std::uint32_t nameBytes = 0;  // the sum of length + 1, as the header holds it
-    std::uint64_t nameChars = 0;  // the sum of length
-    bool unreadable = false;      // a record could not be read again
+    std::uint32_t nameBytes = 0;          // the sum of length + 1, as the header holds it
+    std::uint64_t nameChars = 0;          // the sum of length
+    bool unreadable = false;              // a record could not be read again
 
     int File(std::uint32_t index) const { return files[index < firstYes ? 0 : 1]; }
 
-    // The name of a record (at most 63 bytes) into `name`; false when it cannot be read.
+    // The name of a record (its first 63 bytes), read into `buffer`; false when its list no
+    // longer holds it.
     bool ReadName(std::uint32_t index, std::array<char, 1 + kDnsMaxName>& buffer,
                   std::string_view& name) const {
         const ssize_t got = ::pread(File(index), buffer.data(), buffer.size(), at[index]);
-        if (got < 1 ||
-            static_cast<std::size_t>(got) <
-                1 + std::min<std::size_t>(static_cast<std::uint8_t>(buffer[0]), kDnsMaxName))
-            return false;
-        name = {buffer.data() + 1,
-                std::min<std::size_t>(static_cast<std::uint8_t>(buffer[0]), kDnsMaxName)};
+        if (got < 1) return false;
+        const std::size_t n =
+            std::min<std::size_t>(static_cast<std::uint8_t>(buffer[0]), kDnsMaxName);
+        if (static_cast<std::size_t>(got) < 1 + n) return false;
+        name = {buffer.data() + 1, n};
         return true;
     }
     // Whether a record holds `name`; a record that cannot be read holds none, and marks the
