@@ -698,7 +698,7 @@ class RawList {
 
   private:
     platform::FileHandle file_;
-    std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(65536);
+    std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(1 << 18);
     std::size_t pos_ = 0, end_ = 0;
     std::uint64_t bufferAt_ = 0;  // the file offset of buffer_[0]
     std::uint32_t claimed_ = 0;
@@ -757,7 +757,7 @@ class PrefetchingPutter {
     }
 
   private:
-    static constexpr std::uint64_t kDepth = 16;
+    static constexpr std::uint64_t kDepth = 32;
     struct Pending {
         std::uint32_t hash, bucket, offset;
         std::uint8_t length;
