@@ -35,6 +35,8 @@ constexpr std::uint64_t kMinRawRecord = 6;  // length byte, one name byte, the v
 
 DnsHashState g_dns;
 
+// ---- Tables in memory ----
+
 // A record's link in its bucket's ring.
 struct RingLink {
     std::uint32_t hash, next;  // side by side: a ring step reads both
@@ -325,6 +327,8 @@ struct RawPart {
 constexpr std::uint32_t kFileIndexFlag = 0x80000000u;  // above every record index
 RawPart g_raw;
 
+// ---- Writing the file ----
+
 // Writes a stretch of the file from `offset` on through the file layer (whose fault
 // injection tests use), a buffer at a time.
 class SequentialWriter {
@@ -554,6 +558,8 @@ bool WriteTable(int fd, const DnsHashHeader& header) {
     if (helper.joinable()) helper.join();
     return ok && theirsOk;
 }
+
+// ---- Putting the raw names behind the sites ----
 
 // Sets g_raw up to follow g_table's records in the file, and the header to count both, as
 // if every raw name had been put into g_table after the sites: a raw name that a site
