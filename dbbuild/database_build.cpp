@@ -8,7 +8,7 @@
 #include "settings/file_catalogue.h"
 #include "settings/settings_store.h"
 #include "ui/message_box.h"
-#include "update/transfer_status.h"
+#include "ui/progress.h"
 
 namespace dbbuild {
 namespace {
@@ -42,14 +42,15 @@ struct BuildScope {
     BuildScope() { ui::SetWaitCursor(true); }
     ~BuildScope() {
         ReleaseCategoryList();
-        update::DestroySharedProgressWindow();
+        ui::CloseProgress();
         ui::SetWaitCursor(false);
     }
     BuildScope(const BuildScope&) = delete;
     BuildScope& operator=(const BuildScope&) = delete;
 };
 
-bool FillDatabase(const DatabaseKind& kind, const std::string& listName, std::uint16_t mask) {
+bool FillDatabase(const DatabaseKind& kind, const std::string& listName, std::uint16_t mask,
+                  const sitelists::SiteResolver& resolve) {
     // The list is loaded (not yet inserted) before the sentinels, so that the sentinel's
     // path key takes this database's format level, not the one the previous build left.
     if (kind.listSetting != 0) {
@@ -67,7 +68,7 @@ bool FillDatabase(const DatabaseKind& kind, const std::string& listName, std::ui
         }
         if (ListFormatLevel() >= 2) PutListAliases();
     }
-    PutSiteEntries(kind.approving);
+    PutSiteEntries(kind.approving, resolve);
     PutDomains();
     return true;
 }
@@ -83,7 +84,7 @@ std::string TemporaryName(const std::string& path) {
     return dot == std::string::npos ? path + "TMP" : path.substr(0, dot + 1) + "TMP";
 }
 
-int BuildDatabase(int fileId, std::uint16_t categoryMask) {
+int BuildDatabase(int fileId, std::uint16_t categoryMask, const sitelists::SiteResolver& resolve) {
     const DatabaseKind* kind = nullptr;
     for (const auto& k : kDatabases)
         if (k.fileId == fileId) kind = &k;
@@ -92,7 +93,7 @@ int BuildDatabase(int fileId, std::uint16_t categoryMask) {
     BuildScope scope;
     std::string finalPath = settings::CatalogueFilePath(fileId);
     if (settings::OpenCatalogueFile(fileId, settings::kModeDelete) == 0) return 0;
-    update::OpenSharedProgressWindow(WithPath("Creating %s database ... \r\nPlease Wait!", finalPath));
+    ui::OpenProgress(WithPath("Creating %s database ... \r\nPlease Wait!", finalPath));
 
     std::string listName;
     if (kind->listSetting != 0) {
@@ -107,9 +108,9 @@ int BuildDatabase(int fileId, std::uint16_t categoryMask) {
 
     std::string temp = TemporaryName(finalPath);
     if (!RdbCreate(temp, kBuildPathDataSize, kBuildAddressCapacity, kBuildNameCapacity)) return 0;
-    bool ok = FillDatabase(*kind, listName, categoryMask);
+    bool ok = FillDatabase(*kind, listName, categoryMask, resolve);
     if (ok) {
-        update::SetProgressText(WithPath("Building %s database ... \r\nPlease Wait!", finalPath));
+        ui::SetProgressText(WithPath("Building %s database ... \r\nPlease Wait!", finalPath));
         ok = RdbBuildIndexes(0, categoryMask) == 1;
     }
     ok = RdbClose() == 1 && ok;

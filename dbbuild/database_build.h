@@ -14,12 +14,18 @@
 #include <cstdint>
 #include <string>
 
+#include "sitelists/site_entries.h"
+
 namespace dbbuild {
+
+// Whether a rebuild builds NoneNOT.BIN and NoneYES.BIN too, or keeps them.
+enum class NoneDatabases { kKept, kBuilt };
 
 // 1 when the database is in place, 0 on failure (also for an identifier that is not one
 // of the four databases). The old database is deleted first; one that cannot be deleted
-// stops the build before anything changes.
-int BuildDatabase(int fileId, std::uint16_t categoryMask);
+// stops the build before anything changes. The administrator's sites are resolved with
+// `resolve`.
+int BuildDatabase(int fileId, std::uint16_t categoryMask, const sitelists::SiteResolver& resolve);
 
 // The temporary name of a file being built: its path up to and including the first '.' of
 // its file name, followed by "TMP" ("TMP" appended when the name has no '.').

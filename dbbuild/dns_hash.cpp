@@ -14,23 +14,18 @@
 #include <thread>
 #include <vector>
 
-#include "dbbuild/bytes.h"
-#include "dbbuild/line_reader.h"
+#include "dbread/bytes.h"
 #include "platform/files.h"
-#include "resolve/resolvers.h"
-#include "resources/dialogs.h"
+#include "platform/process_state.h"
 #include "resources/string_table.h"
 #include "settings/file_catalogue.h"
-#include "sitelists/site_list.h"
-#include "ui/dialog.h"
-#include "ui/window.h"
-#include "update/transfer_status.h"
+#include "sitelists/site_entries.h"
+#include "ui/progress.h"
 
 namespace dbbuild {
 namespace {
 
 constexpr int kCreatingString = 3160;  // "Creating DNS resolving database ... \r\nPlease Wait!"
-constexpr std::size_t kSiteLineSize = 128;  // lines of site files: at most 127 characters
 constexpr std::uint64_t kMinRawRecord = 6;  // length byte, one name byte, the value
 
 DnsHashState g_dns;
@@ -489,7 +484,7 @@ bool PutRecords(SequentialWriter& out, const RecordStretch& stretch) {
         if (!record) return false;
         const std::uint32_t next = table.links[i].next;
         PutRecord(out, (next & kFileIndexFlag) ? next & ~kFileIndexFlag : g_raw.FileIndex(next),
-                  table.links[i].hash, Get32(std::span(record + 1 + record[0], 4), 0),
+                  table.links[i].hash, dbread::Get32(std::span(record + 1 + record[0], 4), 0),
                   std::min<std::uint8_t>(record[0], kDnsMaxName), record + 1);
     }
     return true;
@@ -633,7 +628,7 @@ class RawList {
             Close();
             return false;
         }
-        claimed_ = Get32(b, 0);
+        claimed_ = dbread::Get32(b, 0);
         std::int64_t size = platform::FileSize(file_.get());
         std::uint64_t room = size > 4 ? (static_cast<std::uint64_t>(size) - 4) / kMinRawRecord : 0;
         sizingCount_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(claimed_, room));
@@ -687,7 +682,7 @@ class RawList {
                 if (n == 0) return true;
                 pos_ += 1 + n + 4;
                 if (!put(std::string_view(reinterpret_cast<const char*>(at + 1), n),
-                         Get32(std::span(at + 1 + n, 4), 0), offset))
+                         dbread::Get32(std::span(at + 1 + n, 4), 0), offset))
                     return false;
                 continue;
             }
@@ -696,7 +691,7 @@ class RawList {
             auto bytes = std::span(name).first(length[0]);
             if (!Read(bytes) || !Read(value)) return true;
             if (!put(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
-                     Get32(value, 0), offset))
+                     dbread::Get32(value, 0), offset))
                 return false;
         }
         return true;
@@ -802,30 +797,6 @@ void FillRawTable(std::stop_token stop, RawNamePass& pass) {
     pass.complete = true;
 }
 
-// ---- Progress window ----
-
-void OpenProgressWindow() {
-    auto& status = update::TransferStatus();
-    if (status.window) return;
-    const ui::DialogTemplate* tmpl = resources::FindDialogResource("GETFILE");
-    ui::HWND window = tmpl ? ui::CreateDialogIndirect(*tmpl, 0, update::TransferStatusProc) : 0;
-    if (!window) return;
-    status.window = window;
-    ui::ShowWindow(window, ui::SW_SHOW);
-    ui::ShowWindow(ui::GetDlgItem(window, update::kCancelButtonId), ui::SW_HIDE);
-    ui::SetDlgItemText(window, update::kStatusTextId, resources::LoadStr(kCreatingString));
-}
-
-// Destroys the progress window, whoever opened it, and forgets its levels and drawing
-// objects so that the next user starts afresh.
-void CloseProgressWindow() {
-    auto& status = update::TransferStatus();
-    if (!status.window) return;
-    ui::DestroyWindow(status.window);
-    update::CloseTransferStatus(1);
-    status.window = 0;
-}
-
 bool StartsWithWww(std::string_view host) {
     if (host.size() < 4 || host[3] != '.') return false;
     for (std::size_t i = 0; i < 3; ++i)
@@ -834,66 +805,6 @@ bool StartsWithWww(std::string_view host) {
 }
 
 }  // namespace
-
-// ---- Encoding ----
-
-std::array<std::uint8_t, kDnsHeaderSize> EncodeDnsHashHeader(const DnsHashHeader& h) {
-    std::array<std::uint8_t, kDnsHeaderSize> b{};
-    Put16(b, 0, h.magic);
-    Put16(b, 2, h.recordSize);
-    Put32(b, 4, h.tableOffset);
-    Put32(b, 8, h.bucketCount);
-    Put32(b, 12, h.recordOffset);
-    Put32(b, 16, h.nameBytes);
-    Put32(b, 20, h.recordCount);
-    return b;
-}
-
-DnsHashHeader DecodeDnsHashHeader(std::span<const std::uint8_t, kDnsHeaderSize> b) {
-    DnsHashHeader h;
-    h.magic = Get16(b, 0);
-    h.recordSize = Get16(b, 2);
-    h.tableOffset = Get32(b, 4);
-    h.bucketCount = Get32(b, 8);
-    h.recordOffset = Get32(b, 12);
-    h.nameBytes = Get32(b, 16);
-    h.recordCount = Get32(b, 20);
-    return h;
-}
-
-std::array<std::uint8_t, kDnsRecordSize> EncodeDnsNameRecord(const DnsNameRecord& r) {
-    std::array<std::uint8_t, kDnsRecordSize> b{};
-    Put32(b, 0, r.next);
-    Put32(b, 4, r.hash);
-    Put32(b, 8, r.value);
-    b[12] = r.length;
-    std::copy(r.name.begin(), r.name.end(), b.begin() + 13);
-    return b;
-}
-
-DnsNameRecord DecodeDnsNameRecord(std::span<const std::uint8_t, kDnsRecordSize> b) {
-    DnsNameRecord r;
-    r.next = Get32(b, 0);
-    r.hash = Get32(b, 4);
-    r.value = Get32(b, 8);
-    r.length = b[12];
-    std::copy(b.begin() + 13, b.end(), r.name.begin());
-    return r;
-}
-
-std::uint32_t DnsNameHash(std::string_view name) {
-    auto step = [](std::uint32_t h, char c) {
-        const auto signedByte = static_cast<std::int32_t>(static_cast<std::int8_t>(c));
-        return ((h << 5) | (h >> 27)) + static_cast<std::uint32_t>(signedByte);
-    };
-    // Four bytes a round: a million names go through here in a rebuild.
-    std::uint32_t h = 0;
-    std::size_t i = 0;
-    for (; i + 4 <= name.size(); i += 4)
-        h = step(step(step(step(h, name[i]), name[i + 1]), name[i + 2]), name[i + 3]);
-    for (; i < name.size(); ++i) h = step(h, name[i]);
-    return h;
-}
 
 std::uint32_t NextPrime(std::uint32_t n) {
     for (std::uint64_t candidate = std::max<std::uint32_t>(n, 2); candidate <= 0xFFFFFFFFu;
@@ -945,6 +856,9 @@ void ResetDnsHash() {
     DropRawNamePass();
     DropOpenBuild();
 }
+namespace {
+const platform::StateReset kResetDnsHash{platform::StateLayer::kDbbuild, &ResetDnsHash};
+}  // namespace
 
 int DnsHashCreate(const std::string& path, std::uint32_t bucketCount) {
     // The build sizes its buckets from the names it expects: room for that many records.
@@ -993,11 +907,11 @@ void DropRawNamePass() {
 
 // ---- Sites ----
 
-void HashSite(std::string_view siteText) {
-    resolve::AddressList list{};
-    if (!resolve::LookupOrResolve(siteText, list)) return;
+void HashSite(std::string_view siteText, const sitelists::SiteResolver& resolve) {
+    sitelists::AddressList list{};
+    if (!resolve || !resolve(siteText, list)) return;
     std::string host, path;
-    resolve::SplitUrl(siteText, host, path);
+    sitelists::SplitUrl(siteText, host, path);
     std::string_view name = host;
     if (StartsWithWww(name)) name.remove_prefix(4);
     for (std::uint32_t address : list) {
@@ -1007,38 +921,30 @@ void HashSite(std::string_view siteText) {
     }
 }
 
-void HashSiteBlock(std::size_t namesOffset, int count, std::size_t slotSize) {
-    if (slotSize == 0) return;
-    // Every entry is first looked for as a file, in the same directories.
-    platform::FileSearchSnapshot directories;
-    auto image = sitelists::SiteListImage();
-    for (int i = 0; i < count; ++i) {
-        const std::size_t slot = namesOffset + static_cast<std::size_t>(i) * slotSize;
-        if (slot > image.size() || slotSize > image.size() - slot) return;
-        const char* bytes = reinterpret_cast<const char*>(image.data() + slot);
-        std::string text(bytes, strnlen(bytes, slotSize));
-        if (text.empty()) return;
-
-        std::string file = text;
-        if (settings::ResolveFilePath(file)) {
-            const int lines = OpenLineFile(file);
-            if (lines == 0) continue;
-            std::string line;
-            while (ReadLine(lines, line, kSiteLineSize) > 0) HashSite(line);
-            CloseLineFile(lines);
-            continue;
+void HashSites(const sitelists::SiteResolver& resolve) {
+    const sitelists::SiteWalk walk{
+        .lists = {sitelists::SiteList::kApproved, sitelists::SiteList::kRestricted},
+        .emptySlot = sitelists::EmptySlot::kEndsBlock,
+        .filePaths = sitelists::FilePaths::kKept,
+    };
+    sitelists::ForEachSiteEntry(walk, [&](const sitelists::SiteEntry& entry) {
+        if (entry.kind == sitelists::EntryKind::kFileLine) {
+            HashSite(entry.text, resolve);
+        } else if (entry.kind == sitelists::EntryKind::kSite) {
+            // A slot's own text is looked up without its scheme, in lower case.
+            std::string text(entry.text);
+            sitelists::StripScheme(text);
+            std::transform(text.begin(), text.end(), text.begin(), [](char c) {
+                return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+            });
+            HashSite(text, resolve);
         }
-        resolve::StripScheme(text);
-        if (text.size() > slotSize - 1) text.resize(slotSize - 1);
-        std::transform(text.begin(), text.end(), text.begin(),
-                       [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
-        HashSite(text);
-    }
+    });
 }
 
 // ---- The build ----
 
-int BuildDnsHash(const std::string& path) {
+int BuildDnsHash(const std::string& path, const sitelists::SiteResolver& resolve) {
     // The raw lists are read on a helper thread while the sites are resolved here; a
     // rebuild starts that pass before its databases.
     if (!g_pass) StartRawNamePass();
@@ -1047,14 +953,11 @@ int BuildDnsHash(const std::string& path) {
     // are held (denying writers) for the build and closed unread.
     RawList ipRawNot = OpenRawList(settings::kFileIpDnsRawNot);
     RawList ipRawYes = OpenRawList(settings::kFileIpDnsRawYes);
-    OpenProgressWindow();
+    ui::OpenProgress(resources::LoadStr(kCreatingString));
 
     int result = 0;
     if (CreateTable(path, pass->bucketCount, kDnsSiteSlots)) {
-        using namespace sitelists;
-        for (std::size_t names :
-             {kApprovedNames1, kApprovedNames2, kRestrictedNames1, kRestrictedNames2})
-            HashSiteBlock(names, kSlotsPerBlock, kSlotSize);
+        HashSites(resolve);
         if (pass->helper.joinable()) pass->helper.join();
         g_raw.table = std::move(pass->table);
         if (!pass->complete || !MergeRawPart(g_dns.header)) {
@@ -1069,7 +972,7 @@ int BuildDnsHash(const std::string& path) {
         }
         result = DnsHashClose();
     }
-    CloseProgressWindow();
+    ui::CloseProgress();
     return result;
 }
 

@@ -1,19 +1,10 @@
 // The DNS resolving database DNSHASH.DAT: a disk-resident hash table from host names to IPv4
 // address words, read by the filter library, and its build from the administrator's sites
-// (resolved through IPADDR.LST and the DNS client) and the raw name lists DNSRAW.NOT and
+// (resolved by the caller's resolver: the console's reads IPADDR.LST, then asks DNS) and the
+// raw name lists DNSRAW.NOT and
 // DNSRAW.YES.
 //
-// Layout, every integer little-endian:
-//   0     24-byte header: magic 0x7472, record size 76, bucket table offset 512, bucket
-//         count B, record area offset R, total name bytes (sum of L + 1), record count.
-//         Bytes 24..511 are zero.
-//   512   B bucket words: the index of the bucket's first record, or 0xFFFFFFFF when empty;
-//         0xFF bytes from 512 + 4B up to R = (4B + 1023) & ~511.
-//   R     76-byte records in insertion order: next index, name hash, value (address word,
-//         first octet in the lowest byte), name length L (1..63), 63 name bytes.
-// The records of one bucket form a ring: head -> second -> ... -> last -> head. A name is
-// found by hashing it (DnsNameHash), taking bucket hash mod B and following that ring until
-// it comes back to the head; names compare byte for byte.
+// The file's layout, its hash and its rings are described in dbread/dns_hash_format.h.
 //
 // Raw name lists: a 4-byte record count, then records of a length byte N (0 ends the list),
 // N name bytes and a 4-byte value. IPDNSRAW.NOT and IPDNSRAW.YES, of the same format, are
@@ -62,56 +53,30 @@
 #include <string>
 #include <string_view>
 
+#include "dbread/dns_hash_format.h"
 #include "platform/files.h"
+#include "sitelists/site_entries.h"
 
 namespace dbbuild {
 
-constexpr std::uint16_t kDnsHashMagic = 0x7472;
-constexpr std::uint16_t kDnsRecordSize = 76;
-constexpr std::uint32_t kDnsTableOffset = 512;
-constexpr std::size_t kDnsHeaderSize = 24;
-constexpr std::size_t kDnsMaxName = 63;
-constexpr std::uint32_t kDnsNoRecord = 0xFFFFFFFF;  // an empty bucket
-constexpr std::uint32_t kDnsMinBuckets = 100;
-constexpr std::uint32_t kDnsMaxBuckets = (0xFFFFFFFFu - 1023) / 4;  // the largest B whose R fits
+// The build writes the format that dbread reads: its names, used here as the build's own.
+using dbread::DnsHashHeader;
+using dbread::DnsNameHash;
+using dbread::DnsNameRecord;
+using dbread::DnsRecordAreaOffset;
+using dbread::EncodeDnsHashHeader;
+using dbread::EncodeDnsNameRecord;
+using dbread::kDnsHeaderSize;
+using dbread::kDnsMaxBuckets;
+using dbread::kDnsMaxName;
+using dbread::kDnsMinBuckets;
+using dbread::kDnsNoRecord;
+using dbread::kDnsRecordSize;
+using dbread::kDnsTableOffset;
+
 constexpr std::uint32_t kDnsSiteSlots = 2048;  // four blocks of 512 site entries
 constexpr std::uint32_t kDnsMaxRawNames = 1u << 24;
 constexpr std::uint32_t kDnsMaxRecords = 0x7FFFFFFE;
-
-struct DnsHashHeader {
-    std::uint16_t magic = kDnsHashMagic;
-    std::uint16_t recordSize = kDnsRecordSize;
-    std::uint32_t tableOffset = kDnsTableOffset;
-    std::uint32_t bucketCount = 0;
-    std::uint32_t recordOffset = 0;
-    std::uint32_t nameBytes = 0;
-    std::uint32_t recordCount = 0;
-};
-
-struct DnsNameRecord {
-    std::uint32_t next = 0;
-    std::uint32_t hash = 0;
-    std::uint32_t value = 0;
-    std::uint8_t length = 0;
-    std::array<std::uint8_t, kDnsMaxName> name{};
-
-    std::string_view Name() const {
-        return {reinterpret_cast<const char*>(name.data()), length <= kDnsMaxName ? length : 0u};
-    }
-};
-
-std::array<std::uint8_t, kDnsHeaderSize> EncodeDnsHashHeader(const DnsHashHeader& header);
-DnsHashHeader DecodeDnsHashHeader(std::span<const std::uint8_t, kDnsHeaderSize> bytes);
-std::array<std::uint8_t, kDnsRecordSize> EncodeDnsNameRecord(const DnsNameRecord& record);
-DnsNameRecord DecodeDnsNameRecord(std::span<const std::uint8_t, kDnsRecordSize> bytes);
-
-// R for B buckets: 512 + 4B raised to the next multiple of 512 (64-bit, so that any B works).
-constexpr std::uint64_t DnsRecordAreaOffset(std::uint64_t bucketCount) {
-    return (4 * bucketCount + 1023) & ~std::uint64_t{511};
-}
-
-// h = rotl(h, 5) + c over the bytes, each taken as a signed 8-bit value, modulo 2^32.
-std::uint32_t DnsNameHash(std::string_view name);
 
 // The smallest prime not below n.
 std::uint32_t NextPrime(std::uint32_t n);
@@ -135,14 +100,13 @@ int DnsHashPut(std::string_view name, std::uint32_t* value);
 // Writes the final header and closes the file (closed in every case).
 int DnsHashClose();
 
-// One block of site entries of the site list image: `count` slots of `slotSize` bytes from
-// `namesOffset`, up to the first empty one. A slot naming an existing file gives one site
-// per line of that file (up to its first empty line); any other text is a site of its own,
-// without a scheme, cut to slotSize - 1 characters and lower-cased.
-void HashSiteBlock(std::size_t namesOffset, int count, std::size_t slotSize);
-// Resolves a site text (IPADDR.LST first, then the DNS client) and puts its host, without a
-// leading "www.", with each address found: the first address is the one kept.
-void HashSite(std::string_view siteText);
+// The site entries of the site list image (sitelists/site_entries.h): approved sites, then
+// restricted ones, each block up to its first empty slot. A slot's own text is a site
+// without its scheme, lower-cased; each line of a file a slot names is a site as it stands.
+void HashSites(const sitelists::SiteResolver& resolve);
+// Resolves a site text with `resolve` and puts its host, without a leading "www.", with
+// each address found: the first address is the one kept.
+void HashSite(std::string_view siteText, const sitelists::SiteResolver& resolve);
 
 // Starts reading DNSRAW.NOT and DNSRAW.YES (opened here, denying writers) into a table of
 // their own on a helper thread, for the next BuildDnsHash: a rebuild starts it before its
@@ -152,8 +116,9 @@ void StartRawNamePass();
 void DropRawNamePass();
 
 // Builds DNSHASH.DAT at `path` (the caller's temporary name) from the sites of the site list
-// image and the raw name lists, showing the progress window meanwhile (the one the caller
-// opened, or its own) and closing it at the end. 1 when the file was completed, else 0.
-int BuildDnsHash(const std::string& path);
+// image, resolved with `resolve`, and the raw name lists, showing the progress window
+// meanwhile (the one the caller opened, or its own) and closing it at the end. 1 when the
+// file was completed, else 0.
+int BuildDnsHash(const std::string& path, const sitelists::SiteResolver& resolve);
 
 }  // namespace dbbuild

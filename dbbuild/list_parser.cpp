@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <string>
 
-#include "dbbuild/line_reader.h"
 #include "dbbuild/record_file.h"
 #include "platform/files.h"
-#include "resolve/resolvers.h"
+#include "platform/process_state.h"
 #include "settings/file_catalogue.h"
-#include "sitelists/site_list.h"
+#include "sitelists/site_entries.h"
 
 namespace dbbuild {
 namespace {
@@ -21,7 +20,6 @@ constexpr std::uint16_t kRestrictedDomainFlags =
 constexpr std::uint16_t kOppositeEntryFlags = kFlagAdminOpposite | kFlagOpposite;  // 0x0102
 constexpr std::uint32_t kSentinelAddress = 0xFFFFFFFF;
 constexpr std::string_view kSentinelName = "Z.Z.Z.Z.Z";
-constexpr std::size_t kSiteLineSize = 128;  // lines of at most 127 characters
 
 struct ListParserState {
     std::vector<std::uint8_t> list;  // the unscrambled list, exactly as long as the file
@@ -37,11 +35,11 @@ std::span<const std::uint8_t> Section(ListSpan span) {
 // One site entry: a slot's text (hasSlot: its address word is read and replaced), or a
 // line of a file that slot `index` names.
 void PutSiteEntry(std::string_view text, sitelists::SiteList list, int index, bool hasSlot,
-                  bool approving) {
+                  bool approving, const sitelists::SiteResolver& resolve) {
     if (text.empty()) return;
     const bool restriction = list == sitelists::SiteList::kRestricted;
     std::string host, path;
-    resolve::SplitUrl(text, host, path);
+    sitelists::SplitUrl(text, host, path);
     std::vector<std::uint8_t> block;
     if (!path.empty()) {
         std::vector<std::uint8_t> key;
@@ -53,8 +51,8 @@ void PutSiteEntry(std::string_view text, sitelists::SiteList list, int index, bo
     const std::uint16_t categories = ownSense ? kAllCategories : 0;
     const std::uint16_t flags = ownSense ? 0 : kOppositeEntryFlags;
 
-    resolve::AddressList addresses{};
-    if (resolve::LookupOrResolve(text, addresses)) {
+    sitelists::AddressList addresses{};
+    if (resolve && resolve(text, addresses)) {
         if (hasSlot) sitelists::SetSiteAddress(list, index, addresses[0]);
         for (std::uint32_t a : addresses) {
             if (a == 0) break;
@@ -64,26 +62,6 @@ void PutSiteEntry(std::string_view text, sitelists::SiteList list, int index, bo
     }
     const std::uint32_t stored = hasSlot ? sitelists::SiteAddress(list, index) : 0;
     if (stored != 0) RdbPutAddress(stored, categories, flags, block);
-}
-
-// A slot that names an existing file: the slot takes the file's full path (when it fits)
-// and every line up to the first empty one is an entry.
-bool PutSiteFile(const std::string& text, sitelists::SiteList list, int index, bool approving) {
-    std::string path = text;
-    if (!settings::ResolveFilePath(path)) return false;
-    if (path.size() <= sitelists::kMaxSiteName) {
-        auto image = sitelists::SiteListImage();
-        auto slot = image.subspan(sitelists::SiteNameOffset(list, index), sitelists::kSlotSize);
-        std::fill(slot.begin(), slot.end(), 0);
-        std::copy(path.begin(), path.end(), slot.begin());
-    }
-    const int file = OpenLineFile(path);
-    if (file == 0) return true;  // unreadable: skipped
-    std::string line;
-    while (ReadLine(file, line, kSiteLineSize) > 0)
-        PutSiteEntry(line, list, index, /*hasSlot=*/false, approving);
-    CloseLineFile(file);
-    return true;
 }
 
 bool IsDottedNumbers(std::string_view name) {
@@ -180,18 +158,17 @@ void PutListAliases() {
             RdbAddAlias(alias.canonical, ListAliasAt(alias, i));
 }
 
-void PutSiteEntries(bool approving) {
-    // Every entry is first looked for as a file, in the same directories.
-    platform::FileSearchSnapshot directories;
-    for (auto list : {sitelists::SiteList::kRestricted, sitelists::SiteList::kApproved}) {
-        // Entries 0..511 are block 1, 512..1023 block 2.
-        for (int index = 0; index < sitelists::kEntriesPerList; ++index) {
-            const std::string text = sitelists::SiteName(list, index);
-            if (text.empty()) continue;
-            if (PutSiteFile(text, list, index, approving)) continue;
-            PutSiteEntry(text, list, index, /*hasSlot=*/true, approving);
-        }
-    }
+void PutSiteEntries(bool approving, const sitelists::SiteResolver& resolve) {
+    const sitelists::SiteWalk walk{
+        .lists = {sitelists::SiteList::kRestricted, sitelists::SiteList::kApproved},
+        .emptySlot = sitelists::EmptySlot::kSkipped,
+        .filePaths = sitelists::FilePaths::kRecorded,
+    };
+    sitelists::ForEachSiteEntry(walk, [&](const sitelists::SiteEntry& entry) {
+        if (entry.kind == sitelists::EntryKind::kFileSlot) return;
+        const bool hasSlot = entry.kind == sitelists::EntryKind::kSite;
+        PutSiteEntry(entry.text, entry.list, entry.index, hasSlot, approving, resolve);
+    });
 }
 
 std::string DomainKey(std::string_view name) {
@@ -259,5 +236,8 @@ void ReleaseCategoryList() {
 void ResetListParser() {
     g_parser = ListParserState{};
 }
+namespace {
+const platform::StateReset kResetListParser{platform::StateLayer::kDbbuild, &ResetListParser};
+}  // namespace
 
 }  // namespace dbbuild

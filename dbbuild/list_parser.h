@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "dbbuild/list_file.h"
+#include "sitelists/site_entries.h"
 
 namespace dbbuild {
 
@@ -49,13 +50,13 @@ void PutListAliases();
 // 2), all 512 slots each. An entry of the database's own sense gets categories 0xFFFF and
 // flags 0, one of the opposite sense categories 0 and flags 0x0102; an entry with a path
 // gets one path item (bits 0xFFFF for a restriction, 0 for an approval). Entries are
-// resolved with resolve::LookupOrResolve, whose first address replaces the entry's stored
-// address; without an answer the stored address alone is used. An entry that names an
-// existing file stands for its lines (up to the first empty one, 127 characters each), and
-// its slot takes the file's full path when that fits. An entry whose path key would be
-// longer than a path item holds (252 bytes) is skipped, as neither a shorter key nor the
-// whole site would say what the administrator wrote.
-void PutSiteEntries(bool approving);
+// resolved with `resolve`, whose first address replaces the entry's stored address; without
+// an answer the stored address alone is used. An entry that names an existing file stands
+// for its lines (sitelists/site_entries.h), and its slot takes the file's full path when that
+// fits. An entry whose path key would be longer than a path item holds (252 bytes) is
+// skipped, as neither a shorter key nor the whole site would say what the administrator
+// wrote.
+void PutSiteEntries(bool approving, const sitelists::SiteResolver& resolve);
 // The 1024 domain records: approved names with categories 0xFEFE and flags 0x0080,
 // restricted names with categories 0 and flags 0x0182, under their labels reversed
 // (x.y.z as z.y.x, a leading or trailing '.' dropped) unless they are dotted numbers.

@@ -1,5 +1,7 @@
 #include "platform/clock.h"
 
+#include "platform/process_state.h"
+
 namespace platform {
 namespace {
 
@@ -19,5 +21,8 @@ std::tm LocalNow() {
 }
 
 void SetLocalClock(std::function<std::tm()> clock) { g_clock.source = std::move(clock); }
+namespace {
+const platform::StateReset kResetLocalClock{platform::StateLayer::kPlatform, [] { SetLocalClock({}); }};
+}  // namespace
 
 }  // namespace platform

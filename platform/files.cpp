@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/locations.h"
+#include "platform/process_state.h"
 
 namespace platform {
 namespace {
@@ -336,6 +337,9 @@ void InjectFileFault(int n) {
 void ClearFileFaults() {
     InjectFileFault(0);
 }
+namespace {
+const platform::StateReset kResetFileFaults{platform::StateLayer::kPlatform, &ClearFileFaults};
+}  // namespace
 int FileStepCount() {
     return g_faults.steps;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/locations.h"
+#include "platform/process_state.h"
 
 namespace platform {
 namespace {
@@ -439,5 +440,8 @@ long RegEnumValue(const RegKey& key, std::size_t index, std::string& name, unsig
 std::string RegistryError() { return g_reg.error; }
 
 void ResetRegistry() { g_reg = RegistryState{}; }
+namespace {
+const platform::StateReset kResetRegistry{platform::StateLayer::kPlatform, &ResetRegistry};
+}  // namespace
 
 }  // namespace platform

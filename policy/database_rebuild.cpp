@@ -7,7 +7,7 @@
 #include "dbbuild/database_build.h"
 #include "dbbuild/dns_hash.h"
 #include "platform/files.h"
-#include "policy/policy.h"
+#include "resolve/resolvers.h"
 #include "settings/file_catalogue.h"
 #include "settings/settings_store.h"
 
@@ -24,14 +24,14 @@ void SetBinChanged(const char* value) {
 
 }  // namespace
 
-void PublishDatabases(int databasesRebuilt, int rebuildDnsHash) {
-    if (!databasesRebuilt && !rebuildDnsHash) return;
-    if (rebuildDnsHash) {
+void PublishDatabases(const Publication& publication) {
+    if (!publication.databasesRebuilt && !publication.rebuildDnsHash) return;
+    if (publication.rebuildDnsHash) {
         SetBinChanged("0");
         std::string path;
         GetDnsHashPath(path);
         std::string temp = dbbuild::TemporaryName(path);
-        if (dbbuild::BuildDnsHash(temp)) {
+        if (dbbuild::BuildDnsHash(temp, resolve::LookupOrResolve)) {
             platform::RemoveFile(path);
             if (!platform::ReplaceFile(temp, path)) std::remove(temp.c_str());
         } else {
@@ -42,7 +42,7 @@ void PublishDatabases(int databasesRebuilt, int rebuildDnsHash) {
     SetBinChanged("1");
 }
 
-int RebuildDatabases(int includeNoneDatabases) {
+int RebuildDatabases(dbbuild::NoneDatabases none) {
     // Each build looks for every site entry as a file: the directories are listed once for
     // the whole rebuild.
     platform::FileSearchSnapshot directories;
@@ -53,30 +53,32 @@ int RebuildDatabases(int includeNoneDatabases) {
         ~DropPass() { dbbuild::DropRawNamePass(); }
     } dropPass;
     SetBinChanged("0");
-    if (includeNoneDatabases == 1) {
-        if (!dbbuild::BuildDatabase(kFileNoneNotBin, kAllCategories)) return 0;
-        if (!dbbuild::BuildDatabase(kFileNoneYesBin, kAllCategories)) return 0;
+    const sitelists::SiteResolver resolver = resolve::LookupOrResolve;
+    if (none == dbbuild::NoneDatabases::kBuilt) {
+        if (!dbbuild::BuildDatabase(kFileNoneNotBin, kAllCategories, resolver)) return 0;
+        if (!dbbuild::BuildDatabase(kFileNoneYesBin, kAllCategories, resolver)) return 0;
     }
-    bool restricted = dbbuild::BuildDatabase(kFileVeldaNotBin, kAllCategories) == 1;
-    bool approved = dbbuild::BuildDatabase(kFileVeldaYesBin, kAllCategories) == 1;
+    bool restricted = dbbuild::BuildDatabase(kFileVeldaNotBin, kAllCategories, resolver) == 1;
+    bool approved = dbbuild::BuildDatabase(kFileVeldaYesBin, kAllCategories, resolver) == 1;
     if (restricted && approved) {
-        PublishPolicy(0, 1, 1);
+        PublishPolicy({.databasesRebuilt = true, .rebuildDnsHash = true});
         return 1;
     }
     SetBinChanged("0");
     return 0;
 }
 
-int DatabaseIsStale(int which) {
-    int listSetting = which == 0 ? kKeyNotListReplacement : kKeyYesListReplacement;
-    int database = which == 0 ? kFileVeldaNotBin : kFileVeldaYesBin;
+int DatabaseIsStale(CategoryDatabase which) {
+    const bool restricted = which == CategoryDatabase::kRestricted;
+    int listSetting = restricted ? kKeyNotListReplacement : kKeyYesListReplacement;
+    int database = restricted ? kFileVeldaNotBin : kFileVeldaYesBin;
     std::string listName = ReadTableSetting(listSetting);
 
     int databaseDate = OpenCatalogueFile(database, kModeDate);
     if (databaseDate < 0) return 1;
     int listDate;
     if (listName.empty()) {
-        listDate = OpenCatalogueFile(which == 0 ? kFileVeldaNot : kFileVeldaYes, kModeDate);
+        listDate = OpenCatalogueFile(restricted ? kFileVeldaNot : kFileVeldaYes, kModeDate);
     } else {
         SetListName(listName);
         listDate = OpenCatalogueFile(kFileNamedList, kModeDate);
@@ -92,10 +94,12 @@ void CheckDatabasesAtStartup() {
     bool noneExist = OpenCatalogueFile(kFileNoneNotBin, kModeExists) > 0 &&
                      OpenCatalogueFile(kFileNoneYesBin, kModeExists) > 0;
     if (!noneExist) {
-        RebuildDatabases(1);
+        RebuildDatabases(dbbuild::NoneDatabases::kBuilt);
         return;
     }
-    if (DatabaseIsStale(0) || DatabaseIsStale(1)) RebuildDatabases(0);
+    if (DatabaseIsStale(CategoryDatabase::kRestricted) ||
+        DatabaseIsStale(CategoryDatabase::kApproved))
+        RebuildDatabases(dbbuild::NoneDatabases::kKept);
 }
 
 }  // namespace policy

@@ -3,18 +3,24 @@
 // names it, then "1". The start-up check rebuilds what is missing or older than its list.
 #pragma once
 
+#include "dbbuild/database_build.h"
+#include "policy/policy.h"
+
 namespace policy {
 
-// Builds NoneNOT.BIN and NoneYES.BIN (when includeNoneDatabases is 1), then VeldaNOT.BIN
-// and VeldaYES.BIN, then publishes them with the DNS resolving database. 1 when every
-// database was built and published; on failure VELDABIN_Changed stays "0".
-int RebuildDatabases(int includeNoneDatabases);
-// 1 when VeldaNOT.BIN (which = 0) or VeldaYES.BIN (1) must be rebuilt: missing, empty, or
-// dated before its list file.
-int DatabaseIsStale(int which);
+// Builds NoneNOT.BIN and NoneYES.BIN (with NoneDatabases::kBuilt), then VeldaNOT.BIN and
+// VeldaYES.BIN, then publishes them with the DNS resolving database. The administrator's
+// sites are resolved by resolve::LookupOrResolve. 1 when every database was built and
+// published; on failure VELDABIN_Changed stays "0".
+int RebuildDatabases(dbbuild::NoneDatabases none);
+// The two category databases.
+enum class CategoryDatabase { kRestricted, kApproved };  // VeldaNOT.BIN, VeldaYES.BIN
+// 1 when the database must be rebuilt: missing, empty, or dated before its list file.
+int DatabaseIsStale(CategoryDatabase which);
 void CheckDatabasesAtStartup();
 // The database part of PublishPolicy: with rebuildDnsHash, builds DNSHASH.DAT through a
-// temporary file and publishes DNSDataFile; then VELDABIN_Changed = "1".
-void PublishDatabases(int databasesRebuilt, int rebuildDnsHash);
+// temporary file and publishes DNSDataFile; then, when either step is asked for,
+// VELDABIN_Changed = "1".
+void PublishDatabases(const Publication& publication);
 
 }  // namespace policy

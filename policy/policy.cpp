@@ -1,17 +1,21 @@
 #include "policy/policy.h"
 
-#include <climits>
 
 #include "platform/clock.h"
+#include "platform/process_state.h"
 #include "policy/database_rebuild.h"
 #include "resources/string_table.h"
 #include "settings/file_catalogue.h"
 #include "settings/settings_store.h"
+#include "ui/message_box.h"
+#include "update/list_update.h"
 
 namespace policy {
 namespace {
 
 using namespace settings;
+
+constexpr int kMessageCaptionString = 3000;
 
 PolicyState g_policy;
 
@@ -45,27 +49,17 @@ void StoreChoices(const PeriodChoices& choices, int contentKey, int webKey, int 
 
 PolicyState& Policy() { return g_policy; }
 void ResetPolicy() { g_policy = PolicyState{}; }
-
-long DecimalValue(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-    long value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        int digit = text[i] - '0';
-        value = value > (LONG_MAX - digit) / 10 ? LONG_MAX : value * 10 + digit;
-    }
-    return negative ? -value : value;
-}
+namespace {
+const platform::StateReset kResetPolicy{platform::StateLayer::kPolicy, &ResetPolicy};
+}  // namespace
 
 std::string DefaultBlockPage() {
     return "http://" + resources::LoadStr(kBlockPageHostString) + "/proxy/restrict.htm";
 }
 
-void PublishPolicy(int publishValues, int databasesRebuilt, int rebuildDnsHash) {
-    if (publishValues) PublishValues();
-    PublishDatabases(databasesRebuilt, rebuildDnsHash);
+void PublishPolicy(const Publication& publication) {
+    if (publication.values) PublishValues();
+    PublishDatabases(publication);
 }
 
 void PublishValues() {
@@ -127,6 +121,29 @@ int IsLeisureTimeNow() {
     long pmEnd = DecimalValue(ReadTableSetting(kKeyPmEnd));
     if (q < amStart || q >= pmEnd || (q >= amEnd && q < pmStart)) return 1;
     return 0;
+}
+
+void SelectListForPeriod(ui::HWND, int selection) {
+    if (selection == 0 || selection == 1) {
+        const char* file = selection == 0 ? "VELDA.NOT" : "VELDA.YES";
+        if (update::IdentifyListFile(file) == 0) {
+            std::string format = resources::LoadStr(3122);
+            std::size_t at = format.find("%s");
+            if (at != std::string::npos) format.replace(at, 2, file);
+            ui::MessageBox(0, format, resources::LoadStr(kMessageCaptionString), ui::MB_OK);
+        }
+    }
+    auto& model = g_policy.policy;
+    std::string value = std::to_string(selection);
+    if (model.leisureNow) {
+        model.leisureList = static_cast<std::uint32_t>(selection);
+        WriteSetting(kKeyLeisureVeldaYes, {}, value);
+        WriteSetting(kKeyYesListReplacement, {}, "");
+    } else {
+        model.workList = static_cast<std::uint32_t>(selection);
+        WriteSetting(kKeyNormalVeldaYes, {}, value);
+        WriteSetting(kKeyNotListReplacement, {}, "");
+    }
 }
 
 }  // namespace policy

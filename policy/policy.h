@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "ui/types.h"
+
 namespace policy {
 
 constexpr std::uint16_t kDefaultCategoryMask = 16383;
@@ -51,10 +53,17 @@ struct PeriodChoices {
     std::array<bool, 16> categories{};
 };
 
-// publishValues = 1: writes every policy value back with its default where it is
-// missing, fills the model, then sets VELDADATA_Changed = "1". Then, when databasesRebuilt
-// or rebuildDnsHash is 1, the database publication (policy/database_rebuild.h).
-void PublishPolicy(int publishValues, int databasesRebuilt, int rebuildDnsHash);
+// What a publication announces.
+struct Publication {
+    // Every policy value written back with its default where it is missing, the model
+    // filled, then VELDADATA_Changed = "1".
+    bool values = false;
+    // Then the database publication (policy/database_rebuild.h): the databases were rebuilt,
+    // and DNSHASH.DAT is to be rebuilt.
+    bool databasesRebuilt = false;
+    bool rebuildDnsHash = false;
+};
+void PublishPolicy(const Publication& publication);
 void PublishValues();
 
 void StoreWorkChoices(const PeriodChoices& choices);
@@ -63,11 +72,12 @@ void StoreLeisureChoices(const PeriodChoices& choices);
 // 1 for leisure time, 0 for work time, by the local clock (platform/clock.h).
 int IsLeisureTimeNow();
 
+// Stores the Headquarters dialog's list selection (kList*) for the current period; a
+// selection of the restricted or approved list whose file is missing or invalid is
+// announced first.
+void SelectListForPeriod(ui::HWND window, int selection);
+
 // The block page used when RedirectedSite holds less than 8 characters.
 std::string DefaultBlockPage();
-
-// Leading decimal digits of a text as a number (0 when there are none), as C's atoi
-// reads them but without overflow.
-long DecimalValue(std::string_view text);
 
 }  // namespace policy

@@ -5,11 +5,12 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/process_state.h"
 #include "resolve/socket_library.h"
 #include "settings/settings_store.h"
 #include "ui/dialog.h"
 #include "ui/messages.h"
-#include "update/transfer_status.h"
+#include "ui/progress.h"
 
 namespace resolve {
 namespace {
@@ -72,11 +73,6 @@ int FindReferral(const DnsClientState& st, std::string_view name) {
     for (int i = 0; i < st.referralCount; ++i)
         if (EqualsNoCase(st.ReferralTable[i].name, name)) return i;
     return -1;
-}
-
-void SetProgressText(const std::string& text) {
-    ui::HWND window = update::TransferStatus().window;
-    if (window) ui::SetDlgItemText(window, update::kStatusTextId, text);
 }
 
 bool SocketsUsable() {
@@ -230,7 +226,7 @@ int SendWave(DnsClientState& st, QuerySlots& slots, int number, const std::strin
             if (!ParseDottedQuad(entry, octets)) continue;
             std::snprintf(text, sizeof text, "Please Wait: Connecting to DNS Server #%d: %s", i + 1,
                           entry.c_str());
-            SetProgressText(text);
+            ui::SetProgressText(text);
             ws::SOCKET s = SendDnsQuery(AddressWord(octets.data()), message);
             if (s == ws::INVALID_SOCKET) continue;
             slots.Put(i, s);
@@ -248,7 +244,7 @@ int SendWave(DnsClientState& st, QuerySlots& slots, int number, const std::strin
         std::snprintf(text, sizeof text,
                       "Please Wait: Connecting to secondary DNS Server #%d: %d.%d.%d.%d", i + 1,
                       o[0], o[1], o[2], o[3]);
-        SetProgressText(text);
+        ui::SetProgressText(text);
         ++r.tries;
         ws::SOCKET s = SendDnsQuery(r.address, message);
         if (s == ws::INVALID_SOCKET) continue;
@@ -289,6 +285,9 @@ DnsClientState& DnsClient() {
 void ResetDnsClient() {
     DnsClient() = DnsClientState{};
 }
+namespace {
+const platform::StateReset kResetDnsClient{platform::StateLayer::kResolve, &ResetDnsClient};
+}  // namespace
 
 int ReloadDnsServers() {
     auto& st = DnsClient();

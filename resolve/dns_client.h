@@ -53,6 +53,7 @@
 #include <string_view>
 
 #include "resolve/winsock.h"
+#include "sitelists/site_entries.h"
 
 namespace resolve {
 
@@ -71,8 +72,8 @@ constexpr std::uint32_t kWaveGraceMs = 200;
 constexpr std::uint32_t kRetiredTries = 32;
 constexpr std::uint16_t kDnsPort = 53;
 
-// The caller's address list (the same type as resolvers.h gives it).
-using AddressList = std::array<std::uint32_t, 128>;
+// The caller's address list.
+using sitelists::AddressList;
 
 struct ReferralRecord {
     std::string name;            // the name server's host name, at most 127 characters

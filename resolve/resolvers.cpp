@@ -7,25 +7,26 @@
 #include <unordered_map>
 #include <vector>
 
-#include "dbbuild/line_reader.h"
 #include "platform/files.h"
 #include "resolve/dns_client.h"
 #include "resolve/socket_library.h"
 #include "resources/string_table.h"
 #include "settings/file_catalogue.h"
-#include "sitelists/site_list.h"
+#include "sitelists/site_entries.h"
 #include "ui/dialog.h"
 #include "ui/message_box.h"
-#include "update/transfer_status.h"
+#include "ui/progress.h"
 
 namespace resolve {
+
+using sitelists::SplitUrl;
+
 namespace {
 
 constexpr int kNotRespondingString = 3015;  // "Velda Central is not responding. ..."
 constexpr int kWinsockErrorString = 2004;   // "WINSOCK Error"
 constexpr int kResolvingString = 3109;      // "Please Wait: Resolving %s"
 constexpr std::uint16_t kWinsockVersion = 0x0101;
-constexpr std::size_t kLineLength = 128;  // lines of site files: at most 127 characters
 
 void ShowNotResponding() {
     ui::MessageBox(0, resources::LoadStr(kNotRespondingString),
@@ -159,25 +160,6 @@ std::uint32_t Octets(const std::array<std::uint8_t, 4>& o) {
 
 }  // namespace
 
-int SplitUrl(std::string_view text, std::string& host, std::string& path) {
-    std::size_t start = text.find("://");
-    start = start == std::string_view::npos ? 0 : start + 3;
-    std::size_t end = text.find_first_of("/:", start);
-    host = std::string(text.substr(start, end == std::string_view::npos ? end : end - start));
-    path.clear();
-    if (end != std::string_view::npos) {
-        std::size_t slash = text.find('/', end);
-        if (slash != std::string_view::npos) path = std::string(text.substr(slash + 1));
-    }
-    return 1;
-}
-
-void StripScheme(std::string& text) {
-    if (text.size() < 3) return;
-    std::size_t at = text.find("://");
-    if (at != std::string::npos) text = text.substr(at + 3);
-}
-
 int SystemResolve(std::string_view host, std::uint32_t& address) {
     std::array<std::uint8_t, 4> octets{};
     std::string h(host);
@@ -214,7 +196,7 @@ int ResolveEntry(std::string_view siteText, std::uint32_t& address) {
         ShowNotResponding();
         return 0;
     }
-    ui::HWND window = update::OpenPrivateProgressWindow(ResolvingText(siteText));
+    ui::HWND window = ui::OpenOwnProgress(ResolvingText(siteText));
     int result = SystemResolve(host, address);
     if (!result) address = 0;
     if (window) ui::DestroyWindow(window);
@@ -249,61 +231,40 @@ void ResolveAndRecord(std::string_view siteText, std::uint32_t* address) {
     }
 }
 
-void ResolveSiteBlock(std::size_t namesOffset, std::size_t addressesOffset, int count,
-                      std::size_t slotSize) {
-    auto image = sitelists::SiteListImage();
-    for (int i = 0; i < count; ++i) {
-        std::size_t slot = namesOffset + static_cast<std::size_t>(i) * slotSize;
-        std::size_t word = addressesOffset + static_cast<std::size_t>(i) * 4;
-        if (slot + slotSize > image.size() || word + 4 > image.size()) return;
-        char* name = reinterpret_cast<char*>(image.data() + slot);
-        std::string text(name, strnlen(name, slotSize - 1));
-        if (text.empty()) return;
-        update::SetProgressText(ResolvingText(text));
-
-        std::string file = text;
-        if (settings::ResolveFilePath(file)) {
-            // The slot names a file: it holds the full path from now on, if it fits.
-            if (file.size() < slotSize) {
-                std::memset(name, 0, slotSize);
-                std::memcpy(name, file.data(), file.size());
-            }
-            int lines = dbbuild::OpenLineFile(file);
-            if (lines == 0) continue;
-            std::string line;
-            while (dbbuild::ReadLine(lines, line, kLineLength) > 0) ResolveAndRecord(line, nullptr);
-            dbbuild::CloseLineFile(lines);
-            std::fill_n(image.begin() + static_cast<std::ptrdiff_t>(word), 4, 0);
-            continue;
-        }
-        std::uint32_t address = 0;
-        ResolveAndRecord(text, &address);
-        for (int b = 0; b < 4; ++b)
-            image[word + static_cast<std::size_t>(b)] =
-                static_cast<std::uint8_t>(address >> (8 * b));
-    }
-}
-
 void ResolveAllSites() {
     if (!StartSockets()) {
         ShowNotResponding();
         return;
     }
-    bool openedHere = update::OpenSharedProgressWindow("");
-    // Every entry is first looked for as a file, in the same directories.
-    platform::FileSearchSnapshot directories;
+    bool openedHere = ui::OpenProgress("");
     settings::OpenCatalogueFile(settings::kFileIpAddrList, settings::kModeDelete);
     ForgetRecorded();
-    using namespace sitelists;
-    const std::pair<std::size_t, std::size_t> blocks[] = {
-        {kApprovedNames1, kApprovedAddresses1},
-        {kApprovedNames2, kApprovedAddresses2},
-        {kRestrictedNames1, kRestrictedAddresses1},
-        {kRestrictedNames2, kRestrictedAddresses2},
+    using sitelists::EntryKind;
+    const sitelists::SiteWalk walk{
+        .lists = {sitelists::SiteList::kApproved, sitelists::SiteList::kRestricted},
+        .emptySlot = sitelists::EmptySlot::kEndsBlock,
+        .filePaths = sitelists::FilePaths::kRecorded,
     };
-    for (const auto& [names, addresses] : blocks)
-        ResolveSiteBlock(names, addresses, kSlotsPerBlock, kSlotSize);
-    if (openedHere) update::DestroySharedProgressWindow();
+    sitelists::ForEachSiteEntry(walk, [](const sitelists::SiteEntry& entry) {
+        switch (entry.kind) {
+            case EntryKind::kSite: {
+                ui::SetProgressText(ResolvingText(entry.text));
+                std::uint32_t address = 0;
+                ResolveAndRecord(entry.text, &address);
+                sitelists::SetSiteAddress(entry.list, entry.index, address);
+                break;
+            }
+            case EntryKind::kFileSlot:
+                // The file's lines stand for the slot, which keeps no address of its own.
+                ui::SetProgressText(ResolvingText(entry.text));
+                sitelists::SetSiteAddress(entry.list, entry.index, 0);
+                break;
+            case EntryKind::kFileLine:
+                ResolveAndRecord(entry.text, nullptr);
+                break;
+        }
+    });
+    if (openedHere) ui::CloseProgress();
     StopSockets();
 }
 
@@ -332,7 +293,7 @@ int LookupOrResolve(std::string_view siteText, AddressList& list) {
     }
     int result = 0;
     if (!siteText.empty()) {
-        update::SetProgressText(ResolvingText(siteText));
+        ui::SetProgressText(ResolvingText(siteText));
         SplitUrl(siteText, host, path);
         if (EnsureDnsServers() && ResolveHost(host, list) > 0) {
             AppendRecord(host, list);

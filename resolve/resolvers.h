@@ -15,18 +15,15 @@
 #include <string>
 #include <string_view>
 
+#include "sitelists/site_entries.h"
+
 namespace resolve {
 
 constexpr std::size_t kAddressRecordSize = 592;
 constexpr std::size_t kRecordNameSize = 80;
-constexpr int kAddressWords = 128;
-using AddressList = std::array<std::uint32_t, kAddressWords>;
+constexpr int kAddressWords = sitelists::kAddressWords;
+using sitelists::AddressList;
 
-// Host: behind the first "://" (or from the start) up to the first '/' or ':'. Path:
-// everything behind the first '/' after the host (a port is skipped). Always 1.
-int SplitUrl(std::string_view text, std::string& host, std::string& path);
-// Replaces a text of 3 or more characters that holds "://" by what follows it.
-void StripScheme(std::string& text);
 
 // A dotted host, or the system resolver's first address (0 when it gives none): 1; 0 when
 // the resolver fails. Needs the socket library loaded and started.
@@ -34,17 +31,15 @@ int SystemResolve(std::string_view host, std::uint32_t& address);
 // Resolves a site being added, with its own progress window. Loads the socket library
 // when needed (it stays loaded). 1 with the address stored, else 0.
 int ResolveEntry(std::string_view siteText, std::uint32_t& address);
-// Resolves every site of the site list store anew and rebuilds IPADDR.LST.
+// Resolves every site entry of the site list store anew (approved sites first, each block
+// up to its first empty slot; a slot that names a file takes its full path and address 0)
+// and rebuilds IPADDR.LST.
 void ResolveAllSites();
-// One block of the site list store: `count` name slots of `slotSize` bytes at
-// `namesOffset` in the image, their address words at `addressesOffset`.
-void ResolveSiteBlock(std::size_t namesOffset, std::size_t addressesOffset, int count,
-                      std::size_t slotSize);
 // Resolves through the DNS client and records what it found; stores the first address in
 // *address when given (0 when nothing was found).
 void ResolveAndRecord(std::string_view siteText, std::uint32_t* address);
 // Answers from IPADDR.LST, else through the DNS client (recording the result). 1 when
-// `list` (cleared by the caller) was filled, else 0.
+// `list` (cleared by the caller) was filled, else 0. The builders' SiteResolver.
 int LookupOrResolve(std::string_view siteText, AddressList& list);
 
 }  // namespace resolve

@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "platform/locations.h"
+#include "platform/process_state.h"
 #include "ui/messages.h"
 
 namespace resolve {
@@ -228,5 +229,8 @@ void ResetSocketLibrary() {
     for (const auto& p : st.pendingRelease) dlclose(p.module);
     st = SocketLibraryState{};
 }
+namespace {
+const platform::StateReset kResetSocketLibrary{platform::StateLayer::kResolve, &ResetSocketLibrary};
+}  // namespace
 
 }  // namespace resolve

@@ -5,6 +5,7 @@
 #include <span>
 
 #include "platform/locations.h"
+#include "platform/process_state.h"
 #include "platform/profile.h"
 
 namespace embedded {
@@ -109,5 +110,8 @@ std::string LoadStr(int id) {
 }
 
 void ResetStringTable() { g_strings = StringTableState{}; }
+namespace {
+const platform::StateReset kResetStringTable{platform::StateLayer::kResources, &ResetStringTable};
+}  // namespace
 
 }  // namespace resources

@@ -2,6 +2,7 @@
 
 #include "platform/files.h"
 #include "platform/locations.h"
+#include "platform/process_state.h"
 
 namespace settings {
 namespace {
@@ -99,5 +100,8 @@ int ResolveFilePath(std::string& buffer) {
 }
 
 void ResetFileCatalogue() { g_catalogue = FileCatalogueState{}; }
+namespace {
+const platform::StateReset kResetFileCatalogue{platform::StateLayer::kSettings, &ResetFileCatalogue};
+}  // namespace
 
 }  // namespace settings

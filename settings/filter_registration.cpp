@@ -4,8 +4,8 @@
 
 #include "platform/locations.h"
 #include "platform/process.h"
+#include "platform/process_state.h"
 #include "platform/registry.h"
-#include "policy/policy.h"
 #include "resources/string_table.h"
 #include "settings/file_catalogue.h"
 #include "settings/settings_store.h"
@@ -33,6 +33,9 @@ std::string Trim(std::string_view s) {
 
 RegistrationState& Registration() { return g_registration; }
 void ResetRegistration() { g_registration = RegistrationState{}; }
+namespace {
+const platform::StateReset kResetRegistration{platform::StateLayer::kSettings, &ResetRegistration};
+}  // namespace
 
 std::optional<std::size_t> FindTextNoCase(std::string_view text, std::string_view pattern) {
     if (text.empty()) return std::nullopt;
@@ -68,13 +71,12 @@ void StartUninstaller() {
     platform::StartProgram(windows + "/UNWISE.DLL " + windows + "/IVD.LOG");
 }
 
-int RegisterFilterAtStartup(std::string_view commandLine) {
-    auto& model = policy::Policy().policy;
-    model.redirectPage = ReadTableSetting(kKeyRedirectedSite);
-    std::string scheme = model.redirectPage.substr(0, 7);
+int RegisterFilterAtStartup(std::string_view commandLine, std::string& redirectPage) {
+    redirectPage = ReadTableSetting(kKeyRedirectedSite);
+    std::string scheme = redirectPage.substr(0, 7);
     for (auto& ch : scheme) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     if (scheme != "http://") {
-        model.redirectPage.clear();
+        redirectPage.clear();
         WriteSetting(kKeyRedirectedSite, {}, "");
     }
     g_registration.source = ReadTableSetting(kKeySource);

@@ -17,8 +17,9 @@ RegistrationState& Registration();
 void ResetRegistration();
 
 // 0 when the administrator confirmed the removal of everything (the program must end at
-// once), else 1 (with the filter library on the list).
-int RegisterFilterAtStartup(std::string_view commandLine);
+// once), else 1 (with the filter library on the list). `redirectPage` (the policy's block
+// page) takes RedirectedSite, which is cleared unless it starts with "http://".
+int RegisterFilterAtStartup(std::string_view commandLine, std::string& redirectPage);
 // Takes the library off the list and deletes the W3Velda key; 0 when the services key
 // cannot be opened.
 int RemoveFilterAndSettings();

@@ -2,8 +2,10 @@
 
 #include <cstdio>
 
+#include "platform/process_state.h"
 #include "policy/database_rebuild.h"
 #include "policy/policy.h"
+#include "progress/transfer_status.h"
 #include "resources/string_table.h"
 #include "settings/file_catalogue.h"
 #include "settings/settings_store.h"
@@ -12,7 +14,6 @@
 #include "update/download_schedule.h"
 #include "update/http_transfer.h"
 #include "update/list_update.h"
-#include "update/transfer_status.h"
 
 namespace shell {
 namespace {
@@ -29,6 +30,13 @@ constexpr int kProxySetupString = 8200;
 constexpr int kUninstallString = 2025;  // "&Uninstall %s"
 constexpr int kHelpString = 2315;
 constexpr int kAboutString = 2316;
+
+// The update's rebuild of the databases, which lives above the update.
+int RebuildAfterUpdate(dbbuild::NoneDatabases none) { return policy::RebuildDatabases(none); }
+
+void UpdateLists(HWND owner, update::UpdateStart start) {
+    update::UpdateAllLists(owner, start, RebuildAfterUpdate);
+}
 
 bool AutoDownloadOn() { return settings::ReadSetting(settings::kKeyAutoDownload, {}, "1").starts_with("1"); }
 
@@ -66,7 +74,8 @@ void OnCreate(HWND hwnd) {
         InvalidateRect(hwnd, nullptr, TRUE);
     }
     if (update::CheckDownloadDue())
-        update::UpdateAllLists(0, AutoDownloadOn() ? 1 : 0);
+        UpdateLists(0, AutoDownloadOn() ? update::UpdateStart::kAutomatic
+                                        : update::UpdateStart::kByAdministrator);
     else
         policy::CheckDatabasesAtStartup();
     if (g_shell.quickRun) {
@@ -79,7 +88,7 @@ void OnCreate(HWND hwnd) {
 void OnTimer() {
     if (g_shell.timerBusy) return;
     g_shell.timerBusy = true;
-    if (update::CheckDownloadDue() && AutoDownloadOn()) update::UpdateAllLists(0, 1);
+    if (update::CheckDownloadDue() && AutoDownloadOn()) UpdateLists(0, update::UpdateStart::kAutomatic);
     policy::Policy().policy.leisureNow = policy::IsLeisureTimeNow();
     g_shell.timerBusy = false;
 }
@@ -99,7 +108,7 @@ void OnCommand(HWND hwnd, UINT command) {
         }
         case kCommandUpdateLists:
             update::CheckDownloadDue();
-            update::UpdateAllLists(hwnd, 0);
+            UpdateLists(hwnd, update::UpdateStart::kByAdministrator);
             return;
         case kCommandUninstall:
             g_shell.uninstallRequest = true;
@@ -123,16 +132,20 @@ void OnProgress(WPARAM remainingPercent, LPARAM size) {
     const std::string& name = update::HttpTransfer().downloadFileName;
     if (name.empty()) return;
     int done = 100 - static_cast<int>(remainingPercent);
-    auto& status = update::TransferStatus();
+    auto& status = progress::TransferStatus();
     status.percentage = done;
-    update::ShowTransferStatus(ProgressText(name, done, static_cast<long>(size)),
-                               status.window == 0 ? 1 : 0, 1, 1, 0);
+    progress::ShowTransferStatus(ProgressText(name, done, static_cast<long>(size)),
+                                 status.window == 0 ? progress::StatusLevel::kNew
+                                                    : progress::StatusLevel::kSame);
 }
 
 }  // namespace
 
 ShellState& Shell() { return g_shell; }
 void ResetShell() { g_shell = ShellState{}; }
+namespace {
+const platform::StateReset kResetShell{platform::StateLayer::kShell, &ResetShell};
+}  // namespace
 
 std::string ProgressText(const std::string& name, int done, long size) {
     char text[256];

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "policy/policy.h"
+#include "progress/transfer_status.h"
 #include "resolve/dns_client.h"
 #include "settings/filter_registration.h"
 #include "shell/main_window.h"
@@ -22,12 +23,15 @@ bool IsQuickRun(const std::string& commandLine) {
 int ProgramEntry(const std::string& commandLine) {
     ShellState& shell = Shell();
     shell.quickRun = IsQuickRun(commandLine);
+    // Resolving and database builds show their progress in the transfer progress window.
+    progress::InstallProgressWindow();
 
     // The policy values reach the filter first, whatever else start-up does.
-    policy::PublishPolicy(1, 0, 0);
+    policy::PublishPolicy({.values = true});
 
     if (!shell.quickRun) {
-        if (!settings::RegisterFilterAtStartup(commandLine)) return 0;
+        if (!settings::RegisterFilterAtStartup(commandLine, policy::Policy().policy.redirectPage))
+            return 0;
         std::fprintf(stderr,
                      "veldana: the policy is published; the console window has no display in "
                      "this build yet, so the console ends here (run \"veldana /qr\" for the "

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/files.h"
+#include "platform/process_state.h"
 #include "settings/file_catalogue.h"
 
 namespace sitelists {
@@ -39,6 +40,9 @@ void StoreText(std::size_t offset, std::size_t room, std::string_view text) {
 
 SiteListState& SiteLists() { return g_sites; }
 void ResetSiteLists() { g_sites = SiteListState{}; }
+namespace {
+const platform::StateReset kResetSiteLists{platform::StateLayer::kSitelists, &ResetSiteLists};
+}  // namespace
 std::span<std::uint8_t> SiteListImage() { return g_sites.image; }
 
 void ScrambleSiteList(std::span<std::uint8_t> b) {
@@ -154,11 +158,6 @@ int SetDomainRecord(int index, std::uint8_t kind, std::string_view text) {
     g_sites.image[offset] = kind;
     StoreText(offset + 1, kSlotSize - 1, text);
     return 1;
-}
-
-std::string DottedAddress(std::uint32_t a) {
-    return std::to_string(a & 0xff) + "." + std::to_string((a >> 8) & 0xff) + "." +
-           std::to_string((a >> 16) & 0xff) + "." + std::to_string(a >> 24);
 }
 
 }  // namespace sitelists

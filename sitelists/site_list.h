@@ -81,7 +81,4 @@ std::string DomainPart(int index);
 // Stores a domain part in lower case; 0 (and nothing changed) for a text over 62 characters.
 int SetDomainRecord(int index, std::uint8_t kind, std::string_view text);
 
-// An address word (first octet in the low byte) in dotted form.
-std::string DottedAddress(std::uint32_t address);
-
 }  // namespace sitelists

@@ -17,8 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "dbbuild/dns_hash_reader.h"
-#include "dbbuild/record_reader.h"
+#include "dbread/dns_hash_reader.h"
+#include "dbread/record_reader.h"
+#include "dbread/text.h"
+#include "tools/db_reports.h"
 
 namespace {
 
@@ -39,21 +41,23 @@ int Usage() {
 int DnsHashCommand(const std::string& command, const std::vector<std::string>& args, bool json) {
     const std::string& file = args[1];
     if (command == "lookup" && args.size() != 3) return Usage();
-    dbbuild::DnsHashImage image;
+    dbread::DnsHashImage image;
     std::string out, error;
-    if (!dbbuild::OpenDnsHashFile(file, image, error)) {
+    if (!dbread::OpenDnsHashFile(file, image, error)) {
         std::fprintf(stderr, "veldana-db: %s: damaged or not a DNS database: %s\n", file.c_str(),
                      error.c_str());
         return 1;
     }
     bool ok = false;
     if (command == "info")
-        ok = json ? dbbuild::DnsHashInfoJson(image, out, error) : dbbuild::DnsHashInfoText(image, out, error);
+        ok = json ? dbreports::DnsHashInfoJson(image, out, error)
+                  : dbreports::DnsHashInfoText(image, out, error);
     else if (command == "dump")
-        ok = json ? dbbuild::DnsHashDumpJson(image, out, error) : dbbuild::DnsHashDumpText(image, out, error);
+        ok = json ? dbreports::DnsHashDumpJson(image, out, error)
+                  : dbreports::DnsHashDumpText(image, out, error);
     else
-        ok = json ? dbbuild::DnsHashLookupJson(image, args[2], out, error)
-                  : dbbuild::DnsHashLookupText(image, args[2], out, error);
+        ok = json ? dbreports::DnsHashLookupJson(image, args[2], out, error)
+                  : dbreports::DnsHashLookupText(image, args[2], out, error);
     if (!ok) {
         std::fprintf(stderr, "veldana-db: %s: %s\n", file.c_str(), error.c_str());
         return 1;
@@ -79,9 +83,9 @@ int main(int argc, char** argv) {
     const bool lookup = command == "lookup";
     if (command != "info" && command != "dump" && !lookup) return Usage();
     if (lookup ? (args.size() < 3 || args.size() > 4) : args.size() != 2) return Usage();
-    if (dbbuild::HasDnsHashMagic(args[1])) return DnsHashCommand(command, args, json);
+    if (dbread::HasDnsHashMagic(args[1])) return DnsHashCommand(command, args, json);
     std::uint32_t address = 0;
-    if (lookup && args.size() == 4 && !dbbuild::ParseDottedAddress(args[2], address)) {
+    if (lookup && args.size() == 4 && !dbread::ParseDottedAddress(args[2], address)) {
         std::fputs("veldana-db: a PATH goes with an ADDRESS only\n", stderr);
         return 2;
     }
@@ -89,28 +93,28 @@ int main(int argc, char** argv) {
     const std::string& file = args[1];
     std::vector<std::uint8_t> bytes;
     std::string error;
-    dbbuild::DatabaseImage image;
-    if (!dbbuild::LoadFile(file, bytes, error)) {
+    dbread::DatabaseImage image;
+    if (!dbread::LoadFile(file, bytes, error)) {
         std::fprintf(stderr, "veldana-db: %s\n", error.c_str());
         return 1;
     }
-    if (!dbbuild::OpenImage(bytes, image, error)) {
+    if (!dbread::OpenImage(bytes, image, error)) {
         std::fprintf(stderr, "veldana-db: %s: damaged or not a database: %s\n", file.c_str(),
                      error.c_str());
         return 1;
     }
 
-    const auto format = json ? dbbuild::ReportFormat::kJson : dbbuild::ReportFormat::kText;
+    const auto format = json ? dbreports::ReportFormat::kJson : dbreports::ReportFormat::kText;
     std::string out;
     bool ok = false;
     if (command == "info") {
-        ok = dbbuild::ReportInfo(image, format, out, error);
+        ok = dbreports::ReportInfo(image, format, out, error);
     } else if (command == "dump") {
-        ok = dbbuild::ReportDump(image, format, out, error);
+        ok = dbreports::ReportDump(image, format, out, error);
     } else {
         std::optional<std::string_view> path;
         if (args.size() == 4) path = args[3];
-        ok = dbbuild::ReportLookup(image, args[2], path, format, out, error);
+        ok = dbreports::ReportLookup(image, args[2], path, format, out, error);
     }
     if (!ok) {
         std::fprintf(stderr, "veldana-db: %s: damaged index: %s\n", file.c_str(), error.c_str());

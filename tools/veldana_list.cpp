@@ -20,8 +20,8 @@
 #include <string_view>
 #include <vector>
 
-#include "dbbuild/list_file.h"
-#include "dbbuild/record_reader.h"
+#include "dbread/list_file.h"
+#include "dbread/text.h"
 #include "platform/files.h"
 #include "sitelists/site_list.h"
 
@@ -109,7 +109,7 @@ struct Source {
     std::optional<int> level;
     std::optional<bool> approved;
     std::vector<SourceRecord> addresses, blocks;
-    std::vector<dbbuild::ListAliasData> aliases;
+    std::vector<dbread::ListAliasData> aliases;
     int firstBlockLine = 0, firstAliasLine = 0;
     std::vector<std::string> names;
 };
@@ -167,7 +167,7 @@ bool ParseHex(std::string_view word, Bytes& bytes) {
 }
 
 bool ParseAddressWord(std::string_view word, std::uint32_t& address) {
-    return dbbuild::ParseDottedAddress(word, address);
+    return dbread::ParseDottedAddress(word, address);
 }
 
 // "address|block ADDRESS (CATEGORIES | (path PATH CATEGORIES | key HEX CATEGORIES)...)"
@@ -240,7 +240,7 @@ bool ParseSource(std::string_view text, Source& source, SourceError& error) {
             (what == "address" ? source.addresses : source.blocks).push_back(std::move(record));
         } else if (what == "alias") {
             if (w.size() < 3) return error(line, "expected: alias CANONICAL ALIAS...");
-            dbbuild::ListAliasData alias;
+            dbread::ListAliasData alias;
             for (std::size_t i = 1; i < w.size(); ++i) {
                 std::uint32_t a = 0;
                 if (!ParseAddressWord(w[i], a))
@@ -264,9 +264,9 @@ bool ParseSource(std::string_view text, Source& source, SourceError& error) {
 
 // Path keys in the list's level, checked against what an item and a block hold.
 bool MakeRecords(const std::vector<SourceRecord>& records, int level,
-                 std::vector<dbbuild::ListRecordData>& out, SourceError& error) {
+                 std::vector<dbread::ListRecordData>& out, SourceError& error) {
     for (const auto& r : records) {
-        dbbuild::ListRecordData data{
+        dbread::ListRecordData data{
             r.address, r.items.empty() ? r.categories : std::uint16_t{0}, {}};
         std::size_t bytes = 0;
         for (const auto& item : r.items) {
@@ -276,18 +276,18 @@ bool MakeRecords(const std::vector<SourceRecord>& records, int level,
                 // A path is taken from behind its leading '/', as the console takes the path
                 // of a site entry.
                 if (!path.empty() && path.front() == '/') path.remove_prefix(1);
-                key = dbbuild::PathKeyForLevel(level, path);
+                key = dbread::PathKeyForLevel(level, path);
                 if (key.empty())
                     return error(item.line, "path '" + item.path + "' gives an empty key");
             }
-            if (key.size() > dbbuild::kMaxListItemKey)
+            if (key.size() > dbread::kMaxListItemKey)
                 return error(item.line, "the key of '" + (item.raw ? Hex(item.key) : item.path) +
                                             "' is " + std::to_string(key.size()) +
                                             " bytes; a path item holds at most 252");
-            bytes += dbbuild::kListItemHeadSize + key.size();
+            bytes += dbread::kListItemHeadSize + key.size();
             data.items.push_back({item.categories, std::move(key)});
         }
-        if (bytes > dbbuild::kMaxListRecordItemBytes)
+        if (bytes > dbread::kMaxListRecordItemBytes)
             return error(r.line, "the path items of this entry (" + std::to_string(bytes) +
                                      " bytes) do not fit one path block (65519 bytes)");
         out.push_back(std::move(data));
@@ -306,7 +306,7 @@ int Make(const std::string& sourcePath, const std::string& outPath, std::optiona
     if (!ParseSource({reinterpret_cast<const char*>(text.data()), text.size()}, source, error))
         return Error(error.message());
 
-    dbbuild::ListContent list;
+    dbread::ListContent list;
     list.level = level.value_or(source.level.value_or(3));
     list.approved = approved.value_or(source.approved.value_or(false));
     if (list.level == 1 && source.firstBlockLine != 0) {
@@ -324,12 +324,12 @@ int Make(const std::string& sourcePath, const std::string& outPath, std::optiona
     list.names = std::move(source.names);
 
     Bytes content;
-    if (!dbbuild::EncodeListFile(list, content, why)) return Error(name + ": " + why);
+    if (!dbread::EncodeListFile(list, content, why)) return Error(name + ": " + why);
     // The list must read back as made, with the checks the console makes.
-    dbbuild::ListContent check;
-    dbbuild::ListLayout layout;
-    if (!dbbuild::DecodeListFile(BaseName(outPath), content, dbbuild::kAnyListKind, check, layout,
-                                 why))
+    dbread::ListContent check;
+    dbread::ListLayout layout;
+    if (!dbread::DecodeListFile(BaseName(outPath), content, dbread::kAnyListKind, check, layout,
+                                why))
         return Error(outPath + ": the list made does not read back: " + why);
     sitelists::ScrambleSiteList(content);
     if (!platform::WriteFileAtomically(outPath, content))
@@ -360,15 +360,15 @@ bool PrintableAsPath(const Bytes& key) {
     return true;
 }
 
-std::string ItemText(int level, const dbbuild::ListItemData& item) {
+std::string ItemText(int level, const dbread::ListItemData& item) {
     if (level != 3 && PrintableAsPath(item.key))
         return "path " + std::string(item.key.begin(), item.key.end()) + " " +
                Categories(item.categories);
     return "key " + Hex(item.key) + " " + Categories(item.categories);
 }
 
-void RecordText(std::string& out, const char* what, int level, const dbbuild::ListRecordData& r) {
-    out += std::string(what) + " " + dbbuild::DottedAddress(r.address);
+void RecordText(std::string& out, const char* what, int level, const dbread::ListRecordData& r) {
+    out += std::string(what) + " " + dbread::DottedAddress(r.address);
     if (r.items.empty()) {
         out += " " + Categories(r.categories) + "\n";
         return;
@@ -434,13 +434,13 @@ class Json {
 };
 
 void RecordsJson(Json& j, std::string_view key, int level,
-                 const std::vector<dbbuild::ListRecordData>& records) {
+                 const std::vector<dbread::ListRecordData>& records) {
     j.Key(key);
     j.Open('[');
     for (const auto& r : records) {
         j.Open('{');
         j.Key("address");
-        j.String(dbbuild::DottedAddress(r.address));
+        j.String(dbread::DottedAddress(r.address));
         std::uint16_t bits = r.categories;
         for (const auto& item : r.items) bits |= item.categories;
         j.Key("categories");
@@ -465,8 +465,8 @@ void RecordsJson(Json& j, std::string_view key, int level,
     j.Close(']');
 }
 
-std::string ShowJson(const std::string& file, std::size_t size, const dbbuild::ListLayout& layout,
-                     const dbbuild::ListContent& list, bool accepted) {
+std::string ShowJson(const std::string& file, std::size_t size, const dbread::ListLayout& layout,
+                     const dbread::ListContent& list, bool accepted) {
     std::string out;
     Json j(out);
     j.Open('{');
@@ -516,10 +516,10 @@ std::string ShowJson(const std::string& file, std::size_t size, const dbbuild::L
     for (const auto& a : list.aliases) {
         j.Open('{');
         j.Key("canonical");
-        j.String(dbbuild::DottedAddress(a.canonical));
+        j.String(dbread::DottedAddress(a.canonical));
         j.Key("aliases");
         j.Open('[');
-        for (std::uint32_t alias : a.aliases) j.String(dbbuild::DottedAddress(alias));
+        for (std::uint32_t alias : a.aliases) j.String(dbread::DottedAddress(alias));
         j.Close(']');
         j.Close('}');
     }
@@ -535,8 +535,8 @@ std::string ShowJson(const std::string& file, std::size_t size, const dbbuild::L
     return out;
 }
 
-std::string ShowText(const std::string& file, std::size_t size, const dbbuild::ListLayout& layout,
-                     const dbbuild::ListContent& list, bool accepted) {
+std::string ShowText(const std::string& file, std::size_t size, const dbread::ListLayout& layout,
+                     const dbread::ListContent& list, bool accepted) {
     std::string out;
     char line[256];
     if (layout.extended)
@@ -572,11 +572,11 @@ std::string ShowText(const std::string& file, std::size_t size, const dbbuild::L
     for (const auto& r : list.siteBlocks) RecordText(out, "block", layout.level, r);
     for (const auto& a : list.aliases) {
         if (a.aliases.empty()) {
-            out += "# alias entry of " + dbbuild::DottedAddress(a.canonical) + " without aliases\n";
+            out += "# alias entry of " + dbread::DottedAddress(a.canonical) + " without aliases\n";
             continue;
         }
-        out += "alias " + dbbuild::DottedAddress(a.canonical);
-        for (std::uint32_t alias : a.aliases) out += " " + dbbuild::DottedAddress(alias);
+        out += "alias " + dbread::DottedAddress(a.canonical);
+        for (std::uint32_t alias : a.aliases) out += " " + dbread::DottedAddress(alias);
         out += "\n";
     }
     for (const auto& n : list.names) {
@@ -590,13 +590,13 @@ std::string ShowText(const std::string& file, std::size_t size, const dbbuild::L
 }
 
 bool LoadList(const std::string& file, Bytes& content, std::string& why) {
-    if (!ReadFile(file, content, dbbuild::kMaxListFileSize, why)) return false;
-    if (content.size() > dbbuild::kMaxListFileSize) {
-        why = file + ": longer than " + std::to_string(dbbuild::kMaxListFileSize) +
+    if (!ReadFile(file, content, dbread::kMaxListFileSize, why)) return false;
+    if (content.size() > dbread::kMaxListFileSize) {
+        why = file + ": longer than " + std::to_string(dbread::kMaxListFileSize) +
               " bytes: not a list file";
         return false;
     }
-    if (content.size() < dbbuild::kMinListFileSize) {
+    if (content.size() < dbread::kMinListFileSize) {
         why = file + ": shorter than 8 bytes: not a list file";
         return false;
     }
@@ -608,11 +608,11 @@ int Show(const std::string& file, bool json) {
     Bytes content;
     std::string why;
     if (!LoadList(file, content, why)) return Error(why);
-    dbbuild::ListContent list;
-    dbbuild::ListLayout layout;
-    if (!dbbuild::DecodeListFile(BaseName(file), content, dbbuild::kAnyListKind, list, layout, why))
+    dbread::ListContent list;
+    dbread::ListLayout layout;
+    if (!dbread::DecodeListFile(BaseName(file), content, dbread::kAnyListKind, list, layout, why))
         return Error(file + ": invalid or damaged list: " + why);
-    const bool accepted = layout.level == 1 || (layout.kindBit & dbbuild::kBuildListKinds) != 0;
+    const bool accepted = layout.level == 1 || (layout.kindBit & dbread::kBuildListKinds) != 0;
     const std::string out = json ? ShowJson(file, content.size(), layout, list, accepted)
                                  : ShowText(file, content.size(), layout, list, accepted);
     std::fwrite(out.data(), 1, out.size(), stdout);

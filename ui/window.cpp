@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "platform/process_state.h"
 #include "ui/controls.h"
 #include "ui/internal.h"
 
@@ -596,5 +597,8 @@ void ResetWindowLayer() {
         }
     }
 }
+namespace {
+const platform::StateReset kResetWindowLayer{platform::StateLayer::kUi, &ResetWindowLayer};
+}  // namespace
 
 }  // namespace ui

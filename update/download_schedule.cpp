@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "platform/clock.h"
-#include "policy/policy.h"
+#include "platform/process_state.h"
 #include "resources/string_table.h"
 #include "settings/file_catalogue.h"
 #include "settings/settings_store.h"
@@ -16,7 +16,7 @@ ScheduleState g_schedule;
 constexpr int kIntervalString = 26;  // days between automatic downloads
 constexpr int kMonthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
-int Interval() { return static_cast<int>(policy::DecimalValue(resources::LoadStr(kIntervalString))); }
+int Interval() { return static_cast<int>(settings::DecimalValue(resources::LoadStr(kIntervalString))); }
 
 bool IsLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
@@ -42,6 +42,9 @@ bool Missing(int fileId) { return settings::OpenCatalogueFile(fileId, settings::
 
 ScheduleState& Schedule() { return g_schedule; }
 void ResetSchedule() { g_schedule = ScheduleState{}; }
+namespace {
+const platform::StateReset kResetSchedule{platform::StateLayer::kUpdate, &ResetSchedule};
+}  // namespace
 
 int DayNumberOf(int year, int month, int day) {
     int days = DaysBeforeYear(year);
@@ -64,7 +67,7 @@ int ListDownloadIsDue(int dayKey) {
         std::snprintf(value, sizeof value, "%u", static_cast<unsigned>(last));
         settings::WriteSetting(dayKey, {}, value);
     } else {
-        last = policy::DecimalValue(text);
+        last = settings::DecimalValue(text);
     }
     if (DayNumber() - last >= interval) {
         g_schedule.DownloadDue = 1;

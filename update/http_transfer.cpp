@@ -11,11 +11,12 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/process_state.h"
 #include "resolve/resolvers.h"
 #include "resolve/socket_library.h"
 #include "ui/messages.h"
 #include "ui/window.h"
-#include "update/transfer_status.h"
+#include "progress/transfer_status.h"
 
 namespace update {
 namespace {
@@ -234,7 +235,7 @@ void CloseSocket(ws::SOCKET s) {
 }
 
 bool CancelRequested() {
-    return TransferStatus().TransferCancelRequested;
+    return progress::TransferStatus().TransferCancelRequested;
 }
 
 void StartTimer(ui::HWND owner) {
@@ -417,6 +418,9 @@ void ResetHttpTransfer() {
     StopTimer();
     g_http = HttpTransferState{};
 }
+namespace {
+const platform::StateReset kResetHttpTransfer{platform::StateLayer::kUpdate, &ResetHttpTransfer};
+}  // namespace
 
 void OnTransferTimeout(ui::HWND, ui::UINT, ui::UINT, std::uint32_t) {
     if (Bound() && resolve::Sockets().WSACancelBlockingCall)
@@ -578,7 +582,7 @@ int SendAll(ws::SOCKET socket, const char* bytes, std::size_t length) {
 
 TransferOutcome ReceiveResponse(ws::SOCKET socket, std::span<char> buffer,
                                 TransferRequest& request) {
-    TransferStatus().TransferCancelRequested = false;
+    progress::TransferStatus().TransferCancelRequested = false;
     TransferOutcome outcome = kTransferFailed;
     if (buffer.size() >= kReceiveBufferSize && Bound()) {
         buffer[0] = '\0';
@@ -627,10 +631,10 @@ TransferOutcome ReceiveResponse(ws::SOCKET socket, std::span<char> buffer,
 
 TransferOutcome RunTransfer(TransferRequest& request, int port) {
     if (port <= 0) port = 80;
-    auto& status = TransferStatus();
+    auto& status = progress::TransferStatus();
     status.TransferActive = true;
     struct ActiveGuard {
-        TransferStatusState& s;
+        progress::TransferStatusState& s;
         ~ActiveGuard() { s.TransferActive = false; }
     } guard{status};
 

@@ -7,8 +7,7 @@
 
 #include "dbbuild/list_parser.h"
 #include "platform/files.h"
-#include "policy/database_rebuild.h"
-#include "policy/policy.h"
+#include "platform/process_state.h"
 #include "resolve/socket_library.h"
 #include "resources/string_table.h"
 #include "settings/file_catalogue.h"
@@ -20,9 +19,12 @@
 #include "ui/window.h"
 #include "update/download_schedule.h"
 #include "update/http_transfer.h"
-#include "update/transfer_status.h"
+#include "progress/transfer_status.h"
 
 namespace update {
+
+using namespace progress;
+
 namespace {
 
 ListUpdateState g_update;
@@ -78,6 +80,9 @@ ListUpdateState& ListUpdate() {
 void ResetListUpdate() {
     g_update = ListUpdateState{};
 }
+namespace {
+const platform::StateReset kResetListUpdate{platform::StateLayer::kUpdate, &ResetListUpdate};
+}  // namespace
 
 int IdentifyListFile(std::string_view fileName) {
     settings::SetListName(fileName);
@@ -115,7 +120,7 @@ void AnnounceNewerProgram() {
 }
 
 int FetchListFile(ui::HWND, int number, std::string& receivedPath, std::string_view fileName) {
-    if (g_update.fetchInProgress) return 0;
+    if (g_update.fetchInProgress) return kFetchFailed;
     g_update.fetchInProgress = true;
     auto& http = HttpTransfer();
     auto& status = TransferStatus();
@@ -125,7 +130,7 @@ int FetchListFile(ui::HWND, int number, std::string& receivedPath, std::string_v
     request.downloadNumber = std::to_string(number);
     request.proxyHost = settings::ReadTableSetting(settings::kKeyProxyServer).substr(0, 127);
     request.proxyPort =
-        static_cast<int>(policy::DecimalValue(settings::ReadTableSetting(settings::kKeyProxyPort)));
+        static_cast<int>(settings::DecimalValue(settings::ReadTableSetting(settings::kKeyProxyPort)));
     request.version = resources::LoadStr(kVersionString);
     request.source = SourceValue();
     request.osVersion = OsVersion();
@@ -143,30 +148,31 @@ int FetchListFile(ui::HWND, int number, std::string& receivedPath, std::string_v
             resolve::Sockets().WSAStartup(kWinsockVersion, &data) != 0) {
             g_update.fetchInProgress = false;
             resolve::UnloadSocketLibrary();
-            return 0;
+            return kFetchFailed;
         }
         status.TransferCancelRequested = false;
         status.percentage = 0;
         bool wasOpen = status.window != 0;
-        if (!http.QuietUpdate) ShowTransferStatus(std::nullopt, wasOpen ? 0 : 1, 1, 1, 0);
+        if (!http.QuietUpdate)
+            ShowTransferStatus(std::nullopt, wasOpen ? StatusLevel::kSame : StatusLevel::kNew);
         for (int server : kServerStrings) {
             request.localPath = directory;
             request.serverHost = resources::LoadStr(server);
             if (!http.QuietUpdate) {
                 ShowTransferStatus(
-                    "\r\nDownloading file from Velda Central\r\n(" + request.serverHost + ")", 0, 1,
-                    1, 0);
+                    "\r\nDownloading file from Velda Central\r\n(" + request.serverHost + ")",
+                    StatusLevel::kSame);
             }
             outcome = request.serverHost.empty() ? kTransferFailed : RunTransfer(request, 0);
             if (outcome != kTransferFailed) break;
             RemovePartialFile(request.localPath, directory);  // before the next server
         }
-        CloseTransferStatus(wasOpen ? 0 : 1);
+        CloseTransferStatus(wasOpen ? StatusClose::kOneLevel : StatusClose::kAll);
         if (resolve::Sockets().WSACleanup) resolve::Sockets().WSACleanup();
         resolve::UnloadSocketLibrary();
     }
 
-    int result = 0;
+    int result = kFetchFailed;
     switch (outcome) {
         case kTransferFailed:
             if (!http.QuietUpdate)
@@ -174,17 +180,17 @@ int FetchListFile(ui::HWND, int number, std::string& receivedPath, std::string_v
                                   kNotRespondingString);
             break;
         case kTransferReceived:
-            result = 1;
+            result = kFetchReceived;
             break;
         case kTransferUpgrade:
             // The server reports a newer program. When the file itself was current (its
             // date did not change) nothing was received: count it as current, so that
             // the installation does not look for a file that never came.
-            result = SameNoCase(request.localDate, installedDate) ? 3 : 1;
+            result = SameNoCase(request.localDate, installedDate) ? kFetchCurrent : kFetchReceived;
             AnnounceNewerProgram();
             break;
         case kTransferCurrent:
-            result = 3;
+            result = kFetchCurrent;
             if (!http.QuietUpdate && (fileName == "VELDA.NOT" || fileName == "VELDA.YES")) {
                 int kind = IdentifyListFile(fileName);
                 if (kind == 1) Show(request.owner, 3006);
@@ -197,7 +203,7 @@ int FetchListFile(ui::HWND, int number, std::string& receivedPath, std::string_v
         default:
             break;
     }
-    if (result == 1 || result == 3) {
+    if (result == kFetchReceived || result == kFetchCurrent) {
         receivedPath = request.localPath;
     } else {
         RemovePartialFile(request.localPath, directory);
@@ -214,10 +220,10 @@ int UpdateOneList(ui::HWND owner, int stringId, std::string& receivedPath,
     int dayKey = stringId == 28   ? settings::kKeyNotDownloadDay
                  : stringId == 29 ? settings::kKeyYesDownloadDay
                                   : 0;
-    if (skipKey && !settings::ReadSetting(skipKey).substr(0, 30).empty()) return -1;
-    int number = static_cast<int>(policy::DecimalValue(resources::LoadStr(stringId)));
+    if (skipKey && !settings::ReadSetting(skipKey).substr(0, 30).empty()) return kFetchSkipped;
+    int number = static_cast<int>(settings::DecimalValue(resources::LoadStr(stringId)));
     int r = FetchListFile(owner, number, receivedPath, fileName);
-    if (dayKey && (r == 1 || r == 3)) {
+    if (dayKey && (r == kFetchReceived || r == kFetchCurrent)) {
         char day[24];
         std::snprintf(day, sizeof day, "%u", static_cast<unsigned>(DayNumber()));
         settings::WriteSetting(dayKey, {}, day);
@@ -225,11 +231,12 @@ int UpdateOneList(ui::HWND owner, int stringId, std::string& receivedPath,
     return r;
 }
 
-void UpdateAllLists(ui::HWND owner, int automatic) {
+void UpdateAllLists(ui::HWND owner, UpdateStart start, const DatabaseRebuild& rebuild) {
     if (resolve::SocketLibrary().SocketLibraryHandle) return;  // another network job runs
     ui::HWND active = ui::GetActiveWindow();
     auto& http = HttpTransfer();
-    http.QuietUpdate = automatic == 0 ? 0 : (owner == 0 ? 1 : (owner != active ? 1 : 0));
+    http.QuietUpdate =
+        start == UpdateStart::kByAdministrator ? 0 : (owner == 0 ? 1 : (owner != active ? 1 : 0));
     std::string directory;
     settings::GetProgramDirectory(directory);
     Schedule().DownloadDue = 0;
@@ -237,21 +244,21 @@ void UpdateAllLists(ui::HWND owner, int automatic) {
     struct Step {
         int stringId;
         const char* file;
-        int result = 0;
+        int result = kFetchFailed;
         std::string received;
     };
-    Step steps[] = {{28, "VELDA.NOT", 0, {}},
-                    {29, "VELDA.YES", 0, {}},
-                    {31, "DNSRAW.YES", 0, {}},
-                    {30, "DNSRAW.NOT", 0, {}}};
-    int state = 0;
+    Step steps[] = {{28, "VELDA.NOT", kFetchFailed, {}},
+                    {29, "VELDA.YES", kFetchFailed, {}},
+                    {31, "DNSRAW.YES", kFetchFailed, {}},
+                    {30, "DNSRAW.NOT", kFetchFailed, {}}};
+    UpdateOutcome outcome = UpdateOutcome::kNotFetched;
     bool fetched = true;
     for (int i = 0; i < 4 && fetched; ++i) {
         Step& s = steps[i];
         s.result = UpdateOneList(owner, s.stringId, s.received, s.file);
-        if (s.result == -1 && i < 2) return;  // a replacement list is set: nothing to do
-        fetched = s.result == 1 || s.result == 3;
-        if (fetched && i == 2 && s.result == 1) {
+        if (s.result == kFetchSkipped && i < 2) return;  // a replacement list is set: nothing to do
+        fetched = s.result == kFetchReceived || s.result == kFetchCurrent;
+        if (fetched && i == 2 && s.result == kFetchReceived) {
             // Parked until the end, so that the next fetch cannot overwrite it. A current
             // file is the installed one and stays where it is.
             std::string parked = directory + "DNSRAW.TMP";
@@ -260,18 +267,20 @@ void UpdateAllLists(ui::HWND owner, int automatic) {
         }
     }
     if (fetched) {
-        state = 1;
+        outcome = UpdateOutcome::kInstalled;
+        int current = 0;
         for (Step& s : steps) {
-            if (s.result == 3) {
-                state += 3;
+            if (s.result == kFetchCurrent) {
+                ++current;
                 continue;
             }
             if (!platform::ReplaceFile(s.received, directory + s.file)) {
-                state = 14;
+                outcome = UpdateOutcome::kInstallFailed;
                 break;
             }
         }
-        if (state != 14) {
+        if (outcome != UpdateOutcome::kInstallFailed) {
+            if (current == 4) outcome = UpdateOutcome::kAllCurrent;
             using namespace settings;
             bool all = OpenCatalogueFile(kFileNoneNotBin, kModeExists) > 0 &&
                        OpenCatalogueFile(kFileNoneYesBin, kModeExists) > 0 &&
@@ -279,44 +288,24 @@ void UpdateAllLists(ui::HWND owner, int automatic) {
                        OpenCatalogueFile(kFileVeldaYesBin, kModeExists) > 0;
             int rebuilt = 1;
             if (!all)
-                rebuilt = policy::RebuildDatabases(1);
-            else if (state != 13)
-                rebuilt = policy::RebuildDatabases(0);
-            if (!rebuilt) state = 15;
+                rebuilt = rebuild ? rebuild(dbbuild::NoneDatabases::kBuilt) : 0;
+            else if (outcome != UpdateOutcome::kAllCurrent)
+                rebuilt = rebuild ? rebuild(dbbuild::NoneDatabases::kKept) : 0;
+            if (!rebuilt) outcome = UpdateOutcome::kRebuildFailed;
         }
     }
     Schedule().DownloadDue = 0;
     resolve::UnloadSocketLibrary();
     if (http.QuietUpdate) return;
-    int text = state == 13   ? 8306
-               : state == 14 ? 8304
-               : state == 15 ? 8305
-               : state == 0  ? 8303
-                             : 8302;
+    int text = 8302;  // "updated"
+    switch (outcome) {
+        case UpdateOutcome::kAllCurrent: text = 8306; break;
+        case UpdateOutcome::kInstallFailed: text = 8304; break;
+        case UpdateOutcome::kRebuildFailed: text = 8305; break;
+        case UpdateOutcome::kNotFetched: text = 8303; break;
+        case UpdateOutcome::kInstalled: break;
+    }
     ui::MessageBox(active, resources::LoadStr(text), resources::LoadStr(kCaptionString), ui::MB_OK);
-}
-
-void SelectListForPeriod(ui::HWND, int selection) {
-    if (selection == 0 || selection == 1) {
-        const char* file = selection == 0 ? "VELDA.NOT" : "VELDA.YES";
-        if (IdentifyListFile(file) == 0) {
-            std::string format = resources::LoadStr(3122);
-            std::size_t at = format.find("%s");
-            if (at != std::string::npos) format.replace(at, 2, file);
-            ui::MessageBox(0, format, resources::LoadStr(kCaptionString), ui::MB_OK);
-        }
-    }
-    auto& model = policy::Policy().policy;
-    std::string value = std::to_string(selection);
-    if (model.leisureNow) {
-        model.leisureList = static_cast<std::uint32_t>(selection);
-        settings::WriteSetting(settings::kKeyLeisureVeldaYes, {}, value);
-        settings::WriteSetting(settings::kKeyYesListReplacement, {}, "");
-    } else {
-        model.workList = static_cast<std::uint32_t>(selection);
-        settings::WriteSetting(settings::kKeyNormalVeldaYes, {}, value);
-        settings::WriteSetting(settings::kKeyNotListReplacement, {}, "");
-    }
 }
 
 }  // namespace update

@@ -2,13 +2,15 @@
 // servers (primary, secondary, mirror: strings 13, 18, 19) through the transfer engine,
 // installed under their own names only when all four fetches succeeded, then the databases
 // rebuilt and one message shown (none when the update runs automatically, except the
-// notice of a newer program). Also the identification of a list file by its header, the
-// UPDATE marker, and the storing of the Headquarters dialog's list selection.
+// notice of a newer program). Also the identification of a list file by its header and the
+// UPDATE marker.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
+#include "dbbuild/database_build.h"
 #include "ui/types.h"
 
 namespace update {
@@ -16,7 +18,14 @@ namespace update {
 // Sent to the main window when a newer program was announced: it shows the upgrade icon.
 constexpr ui::UINT WM_SHOW_UPGRADE_ICON = 0x0400 + 200;
 
-// Fetch results: -1 skipped (a replacement list is set), 0 failed, 1 received, 3 current.
+// Results of UpdateOneList and FetchListFile.
+enum FetchResult : int {
+    kFetchSkipped = -1,  // a replacement list is set
+    kFetchFailed = 0,
+    kFetchReceived = 1,
+    kFetchCurrent = 3,  // the installed file is current
+};
+
 struct ListUpdateState {
     ui::HWND mainWindow = 0;  // owner of every transfer (progress messages, timer)
     bool fetchInProgress = false;
@@ -24,7 +33,15 @@ struct ListUpdateState {
 ListUpdateState& ListUpdate();
 void ResetListUpdate();
 
-void UpdateAllLists(ui::HWND owner, int automatic);
+// Who started an update: an automatic one is quiet unless its owner is the active window.
+enum class UpdateStart { kByAdministrator, kAutomatic };
+// How an update ended, for its closing message.
+enum class UpdateOutcome { kNotFetched, kInstalled, kAllCurrent, kInstallFailed, kRebuildFailed };
+// The rebuild of the databases once the lists are installed, passed in by the caller (it
+// lives above this module): 1 when every database was built and published.
+using DatabaseRebuild = std::function<int(dbbuild::NoneDatabases)>;
+
+void UpdateAllLists(ui::HWND owner, UpdateStart start, const DatabaseRebuild& rebuild);
 int UpdateOneList(ui::HWND owner, int stringId, std::string& receivedPath, std::string_view fileName);
 int FetchListFile(ui::HWND owner, int number, std::string& receivedPath, std::string_view fileName);
 void ReportListFailure(ui::HWND owner, std::string_view fileName, int restrictedTextId,
@@ -33,6 +50,5 @@ void AnnounceNewerProgram();
 // 1: the installed file of that name holds a restricted list, 2 an approved list, 0 missing
 // or invalid.
 int IdentifyListFile(std::string_view fileName);
-void SelectListForPeriod(ui::HWND window, int selection);
 
 }  // namespace update

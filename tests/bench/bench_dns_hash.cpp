@@ -19,7 +19,8 @@
 #include <vector>
 
 #include "dbbuild/dns_hash.h"
-#include "dbbuild/dns_hash_reader.h"
+#include "dbread/dns_hash_reader.h"
+#include "resolve/resolvers.h"
 #include "tests/support/temp_install.h"
 
 namespace {
@@ -27,6 +28,7 @@ namespace {
 using namespace benchsupport;
 
 using namespace dbbuild;
+using namespace dbread;
 
 std::string HostName(std::size_t i) {
     return "host" + std::to_string(i) + ".site" + std::to_string(i % 977) + ".example";
@@ -57,7 +59,7 @@ void BM_BuildFromRawList(benchmark::State& state) {
         std::remove(path.c_str());
         state.ResumeTiming();
         const double w = WallMs(), c = CpuMs();
-        if (BuildDnsHash(path) != 1) state.SkipWithError("build failed");
+        if (BuildDnsHash(path, resolve::LookupOrResolve) != 1) state.SkipWithError("build failed");
         wall += WallMs() - w;
         cpu += CpuMs() - c;
         ++runs;
@@ -94,7 +96,7 @@ class Lookups : public benchmark::Fixture {
         WriteRawList(*install_, n_);
         const std::string path = install_->file("DNSHASH.DAT");
         std::string error;
-        ready_ = BuildDnsHash(path) == 1 && OpenDnsHashFile(path, file_, error);
+        ready_ = BuildDnsHash(path, resolve::LookupOrResolve) == 1 && OpenDnsHashFile(path, file_, error);
         bytes_ = install_->readFile(path);
         ready_ = ready_ &&
                  OpenDnsHashBytes(

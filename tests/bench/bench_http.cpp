@@ -34,7 +34,7 @@
 #include "ui/headless.h"
 #include "ui/window.h"
 #include "update/http_transfer.h"
-#include "update/transfer_status.h"
+#include "progress/transfer_status.h"
 
 namespace {
 
@@ -89,7 +89,7 @@ void BM_EngineTransfer(benchmark::State& state) {
     resolve::Sockets().WSACleanup();
     resolve::UnloadSocketLibrary();
     update::ResetHttpTransfer();
-    update::ResetTransferStatus();
+    progress::ResetTransferStatus();
     ui::ResetWindowLayer();
 }
 BENCHMARK(BM_EngineTransfer)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
@@ -134,10 +134,11 @@ ui::LRESULT ProgressOwnerProc(ui::HWND hwnd, ui::UINT message, ui::WPARAM wParam
     const std::string& name = update::HttpTransfer().downloadFileName;
     if (name.empty()) return 0;
     int done = 100 - static_cast<int>(wParam);
-    auto& status = update::TransferStatus();
+    auto& status = progress::TransferStatus();
     status.percentage = done;
-    update::ShowTransferStatus(shell::ProgressText(name, done, static_cast<long>(lParam)),
-                               status.window == 0 ? 1 : 0, 1, 1, 0);
+    progress::ShowTransferStatus(shell::ProgressText(name, done, static_cast<long>(lParam)),
+                                 status.window == 0 ? progress::StatusLevel::kNew
+                                                    : progress::StatusLevel::kSame);
     return 0;
 }
 
@@ -186,12 +187,11 @@ void BM_EngineVsCurl(benchmark::State& state) {
     update::HttpTransfer().downloadFileName = "NONE.NOT";  // nothing installed: always received
 
     // The progress window as FetchListFile opens it.
-    auto& status = update::TransferStatus();
+    auto& status = progress::TransferStatus();
     status.TransferCancelRequested = false;
     status.percentage = 0;
-    update::ShowTransferStatus(std::nullopt, 1, 1, 1, 0);
-    update::ShowTransferStatus("\r\nDownloading file from Velda Central\r\n(127.0.0.1)", 0, 1, 1,
-                               0);
+    progress::ShowTransferStatus(std::nullopt, progress::StatusLevel::kNew);
+    progress::ShowTransferStatus("\r\nDownloading file from Velda Central\r\n(127.0.0.1)", progress::StatusLevel::kSame);
 
     const std::string curlFile = install.root() + "/curl.out";
     // curl's own figure (time_total: connect to last byte, without its start-up) is printed
@@ -232,7 +232,7 @@ void BM_EngineVsCurl(benchmark::State& state) {
         curlTimes.push_back(theirs);
         curlTotals.push_back(std::strtod(reported.c_str(), nullptr));
     }
-    update::CloseTransferStatus(1);
+    progress::CloseTransferStatus(progress::StatusClose::kAll);
 
     double engine = Median(engineTimes), theirs = Median(curlTimes), total = Median(curlTotals);
     if (!engineTimes.empty()) {
@@ -255,7 +255,7 @@ void BM_EngineVsCurl(benchmark::State& state) {
     resolve::Sockets().WSACleanup();
     resolve::UnloadSocketLibrary();
     update::ResetHttpTransfer();
-    update::ResetTransferStatus();
+    progress::ResetTransferStatus();
     ui::ResetWindowLayer();
 }
 BENCHMARK(BM_EngineVsCurl)

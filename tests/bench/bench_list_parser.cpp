@@ -9,15 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "dbbuild/list_file.h"
 #include "dbbuild/list_parser.h"
 #include "dbbuild/record_file.h"
+#include "dbread/list_file.h"
 #include "sitelists/site_list.h"
 #include "tests/support/temp_install.h"
 
 namespace {
 
 using namespace dbbuild;
+using namespace dbread;
 
 std::vector<std::uint8_t> LargeList(std::size_t n) {
     std::mt19937 random(1);

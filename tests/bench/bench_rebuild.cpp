@@ -1,7 +1,7 @@
 // A whole database rebuild at the largest inputs the formats allow: VELDA.NOT and VELDA.YES
 // of close to 1 MB with 98304 addresses (every second one with a path item) and alias
 // entries, 2048 site entries answered from IPADDR.LST, and raw name lists of 1,000,000 names
-// in all (also without the site entries). BM_Rebuild times policy::RebuildDatabases(1) as a
+// in all (also without the site entries). BM_Rebuild times policy::RebuildDatabases(dbbuild::NoneDatabases::kBuilt) as a
 // whole, seven times, and shows the median; BM_RebuildSteps takes the
 // same steps one by one (the four databases, then DNSHASH.DAT) and shows each next to the
 // time this machine takes to write the bytes that step leaves on disk sequentially.
@@ -21,7 +21,7 @@
 
 #include "dbbuild/database_build.h"
 #include "dbbuild/dns_hash.h"
-#include "dbbuild/list_file.h"
+#include "dbread/list_file.h"
 #include "policy/database_rebuild.h"
 #include "resolve/resolvers.h"
 #include "settings/file_catalogue.h"
@@ -34,6 +34,7 @@ namespace {
 using namespace benchsupport;
 
 using namespace dbbuild;
+using namespace dbread;
 
 constexpr std::size_t kListAddresses = 98304;
 constexpr std::size_t kSites = 2048;  // 1024 entries in each of the two site lists
@@ -155,7 +156,7 @@ void BM_Rebuild(benchmark::State& state) {
     std::vector<double> wall, cpu;
     for (auto _ : state) {
         const double w = WallMs(), c = CpuMs();
-        if (policy::RebuildDatabases(1) != 1) state.SkipWithError("rebuild failed");
+        if (policy::RebuildDatabases(dbbuild::NoneDatabases::kBuilt) != 1) state.SkipWithError("rebuild failed");
         wall.push_back(WallMs() - w);
         cpu.push_back(CpuMs() - c);
     }
@@ -204,7 +205,7 @@ BENCHMARK(BM_Rebuild)
     ->UseRealTime()
     ->Iterations(7);
 
-// The rebuild's steps one by one, as RebuildDatabases(1) and its publishing take them.
+// The rebuild's steps one by one, as RebuildDatabases(dbbuild::NoneDatabases::kBuilt) and its publishing take them.
 void BM_RebuildSteps(benchmark::State& state) {
     RebuildInputs inputs(static_cast<std::size_t>(state.range(0)));
     if (!inputs.ok()) return state.SkipWithError("inputs could not be made");
@@ -219,7 +220,8 @@ void BM_RebuildSteps(benchmark::State& state) {
         for (int s = 0; s < kSteps; ++s) {
             const double w = WallMs(), c = CpuMs();
             if (s == 4) std::remove(dnsTemp.c_str());  // the rebuild starts without one
-            const int ok = s < 4 ? BuildDatabase(ids[s], 65535) : BuildDnsHash(dnsTemp);
+            const int ok = s < 4 ? BuildDatabase(ids[s], 65535, resolve::LookupOrResolve)
+                               : BuildDnsHash(dnsTemp, resolve::LookupOrResolve);
             step[s].wall += WallMs() - w;
             step[s].cpu += CpuMs() - c;
             if (ok != 1) state.SkipWithError("a step failed");

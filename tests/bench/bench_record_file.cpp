@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "dbbuild/record_file.h"
-#include "dbbuild/record_reader.h"
+#include "dbread/record_reader.h"
 #include "tests/support/temp_install.h"
 
 namespace {
@@ -29,6 +29,7 @@ namespace {
 using namespace benchsupport;
 
 using namespace dbbuild;
+using namespace dbread;
 
 std::vector<std::uint32_t> Addresses(std::size_t n) {
     std::mt19937 random(1);

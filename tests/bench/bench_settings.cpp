@@ -31,7 +31,7 @@ BENCHMARK(BM_WriteSetting)->Unit(benchmark::kMicrosecond);
 
 void BM_PublishPolicy(benchmark::State& state) {
     testsupport::TempInstall install;
-    for (auto _ : state) policy::PublishPolicy(1, 0, 0);
+    for (auto _ : state) policy::PublishPolicy({.values = true});
 }
 BENCHMARK(BM_PublishPolicy)->Unit(benchmark::kMillisecond);
 

@@ -1,4 +1,4 @@
-#include "dbbuild/dns_hash_reader.h"
+#include "dbread/dns_hash_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -8,10 +8,13 @@
 
 #include "dbbuild/dns_hash.h"
 #include "tests/support/temp_install.h"
+#include "tools/db_reports.h"
 
 namespace {
 
 using namespace dbbuild;
+using namespace dbread;
+using namespace dbreports;
 
 // The file every test starts from (101 buckets, records at 1024):
 //   0 n0.example    10.0.0.1     bucket 39, next 1   (records 0, 1 and 2 form one ring)

@@ -11,20 +11,23 @@
 #include <string>
 #include <vector>
 
-#include "dbbuild/dns_hash_reader.h"
-#include "dbbuild/line_reader.h"
+#include "dbread/dns_hash_reader.h"
+#include "dbread/text.h"
+#include "sitelists/line_reader.h"
 #include "platform/files.h"
+#include "resolve/resolvers.h"
 #include "resources/string_table.h"
 #include "sitelists/site_list.h"
 #include "tests/support/temp_install.h"
 #include "ui/dialog.h"
 #include "ui/headless.h"
 #include "ui/window.h"
-#include "update/transfer_status.h"
+#include "progress/transfer_status.h"
 
 namespace {
 
 using namespace dbbuild;
+using namespace dbread;
 
 std::string Le32(std::uint32_t v) {
     std::string s(4, '\0');
@@ -77,7 +80,7 @@ std::vector<Stored> StoredRecords(const std::string& path, DnsHashHeader* header
     for (std::uint32_t i = 0; i < image.header.recordCount; ++i) {
         DnsNameRecord r;
         if (!ReadDnsRecord(image, i, r, error)) break;
-        out.push_back({std::string(r.Name()), sitelists::DottedAddress(r.value)});
+        out.push_back({std::string(r.Name()), dbread::DottedAddress(r.value)});
     }
     return out;
 }
@@ -286,9 +289,9 @@ TEST_F(DnsHashFileTest, CloseReportsAnyWriteOrFlushThatFailed) {
 class RecordingDisplay : public ui::HeadlessDisplay {
   public:
     void WindowChanged(ui::HWND hwnd) override {
-        if (ui::GetDlgCtrlID(hwnd) != update::kStatusTextId) return;
+        if (ui::GetDlgCtrlID(hwnd) != progress::kStatusTextId) return;
         const std::string text = ui::GetWindowText(hwnd);
-        ui::HWND cancel = ui::GetDlgItem(ui::GetParent(hwnd), update::kCancelButtonId);
+        ui::HWND cancel = ui::GetDlgItem(ui::GetParent(hwnd), progress::kCancelButtonId);
         const std::string seen = text + (ui::IsWindowVisible(cancel) ? " [Cancel]" : "");
         if (texts.empty() || texts.back() != seen) texts.push_back(seen);
     }
@@ -302,17 +305,17 @@ class DnsHashBuildTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ui::ResetWindowLayer();
-        update::ResetTransferStatus();
+        progress::ResetTransferStatus();
         sitelists::ResetSiteLists();
-        ResetLineFiles();
+        sitelists::ResetLineFiles();
         ResetDnsHash();
         display.onStuck = [](const std::string& s) { FAIL() << "stuck:\n" << s; };
     }
     void TearDown() override {
         ResetDnsHash();
-        ResetLineFiles();
+        sitelists::ResetLineFiles();
         sitelists::ResetSiteLists();
-        update::ResetTransferStatus();
+        progress::ResetTransferStatus();
         ui::ResetWindowLayer();
     }
 
@@ -342,7 +345,7 @@ class DnsHashBuildTest : public ::testing::Test {
 };
 
 TEST_F(DnsHashBuildTest, NoListsAndNoSitesGiveTheEmptyTable) {
-    ASSERT_EQ(BuildDnsHash(Path()), 1);
+    ASSERT_EQ(BuildDnsHash(Path(), resolve::LookupOrResolve), 1);
     const std::string b = install.readFile(Path());
     ASSERT_EQ(b.size(), 9216u);
     EXPECT_EQ(At32(b, 8), 2053u);
@@ -444,7 +447,7 @@ TEST_F(DnsHashBuildTest, RawListsGoInNotFirstUpToTheirCountAndEnd) {
             std::filesystem::remove(install.file(name));
             if (!content->empty()) Write(name, *content);
         }
-        ASSERT_EQ(BuildDnsHash(Path()), 1);
+        ASSERT_EQ(BuildDnsHash(Path(), resolve::LookupOrResolve), 1);
         DnsHashHeader header;
         EXPECT_EQ(StoredRecords(Path(), &header), c.stored);
         EXPECT_EQ(header.bucketCount, c.buckets);
@@ -485,7 +488,7 @@ TEST_F(DnsHashBuildTest, SitesGiveOneRecordPerHostWithItsFirstAddress) {
     });
     Write("DNSRAW.NOT", Le32(1) + Raw("example.com", "10.8.0.1"));
 
-    ASSERT_EQ(BuildDnsHash(Path()), 1);
+    ASSERT_EQ(BuildDnsHash(Path(), resolve::LookupOrResolve), 1);
     const std::vector<Stored> expected = {
         {"example.com", "10.0.0.1"},  {"multi.example", "10.1.0.1"},  {"path.example", "10.2.0.1"},
         {"caps.example", "10.3.0.1"}, {"second.example", "10.5.0.1"}, {"Upper.Example", "10.6.0.1"},
@@ -549,7 +552,7 @@ TEST_F(DnsHashBuildTest, RawNamesBehindTheSitesGiveTheFileOfPutsOneByOne) {
     }
     WriteAddressCache(cache);
 
-    ASSERT_EQ(BuildDnsHash(Path()), 1);
+    ASSERT_EQ(BuildDnsHash(Path(), resolve::LookupOrResolve), 1);
     const std::string built = install.readFile(Path());
 
     const std::string reference = install.file("REFERENCE.DAT");
@@ -585,7 +588,7 @@ TEST_F(DnsHashBuildTest, AListTooLongForTheHelperIsReadByTheBuild) {
         SCOPED_TRACE(size);
         Write("DNSRAW.NOT", rawNot);
         if (size != 0) std::filesystem::resize_file(install.file("DNSRAW.NOT"), size);
-        ASSERT_EQ(BuildDnsHash(Path()), 1);
+        ASSERT_EQ(BuildDnsHash(Path(), resolve::LookupOrResolve), 1);
         EXPECT_EQ(StoredRecords(Path()), expected);
     }
 }
@@ -597,9 +600,9 @@ TEST_F(DnsHashBuildTest, ADroppedRawNamePassLeavesTheNextBuildWhole) {
     DropRawNamePass();
     StartRawNamePass();
     Write("DNSRAW.YES", Le32(1) + Raw("b.example", "10.0.0.2"));  // after the pass started
-    ASSERT_EQ(BuildDnsHash(Path()), 1);
+    ASSERT_EQ(BuildDnsHash(Path(), resolve::LookupOrResolve), 1);
     EXPECT_EQ(StoredRecords(Path()), (std::vector<Stored>{{"a.example", "10.0.0.1"}}));
-    ASSERT_EQ(BuildDnsHash(Path()), 1);
+    ASSERT_EQ(BuildDnsHash(Path(), resolve::LookupOrResolve), 1);
     EXPECT_EQ(StoredRecords(Path()),
               (std::vector<Stored>{{"a.example", "10.0.0.1"}, {"b.example", "10.0.0.2"}}));
 }
@@ -609,30 +612,30 @@ TEST_F(DnsHashBuildTest, ShowsItsTextInTheProgressWindowAndClosesIt) {
     ASSERT_EQ(creating, "Creating DNS resolving database ... \r\nPlease Wait!");
 
     // Without a window the build opens its own, without Cancel, and shows its text there.
-    ASSERT_EQ(BuildDnsHash(Path()), 1);
+    ASSERT_EQ(BuildDnsHash(Path(), resolve::LookupOrResolve), 1);
     ASSERT_FALSE(display.texts.empty());
     EXPECT_EQ(display.texts.back(), creating);
     for (const std::string& text : display.texts)
         EXPECT_EQ(text.find("[Cancel]"), std::string::npos) << text;
     ASSERT_FALSE(display.destroyed.empty());
-    EXPECT_EQ(update::TransferStatus().window, 0u);
+    EXPECT_EQ(progress::TransferStatus().window, 0u);
     EXPECT_TRUE(ui::AllWindows().empty());
 
     // A window the caller opened keeps its text and is closed at the end, levels and all.
-    update::ShowTransferStatus("caller's text", 1, 1, 1, 1);
-    const ui::HWND callers = update::TransferStatus().window;
+    progress::ShowTransferStatus("caller's text", progress::StatusLevel::kNew, {}, progress::StatusPaint::kLater);
+    const ui::HWND callers = progress::TransferStatus().window;
     ASSERT_NE(callers, 0u);
     display.texts.clear();
-    ASSERT_EQ(BuildDnsHash(Path()), 1);
+    ASSERT_EQ(BuildDnsHash(Path(), resolve::LookupOrResolve), 1);
     EXPECT_TRUE(display.texts.empty());
     EXPECT_FALSE(ui::IsWindow(callers));
-    EXPECT_EQ(update::TransferStatus().window, 0u);
-    EXPECT_EQ(update::TransferStatus().depth, 0);
-    EXPECT_FALSE(update::TransferStatus().haveDrawingObjects);
+    EXPECT_EQ(progress::TransferStatus().window, 0u);
+    EXPECT_EQ(progress::TransferStatus().depth, 0);
+    EXPECT_FALSE(progress::TransferStatus().haveDrawingObjects);
 
     // The window closes when the file cannot be created too.
-    EXPECT_EQ(BuildDnsHash(install.file("no-such-dir/DNSHASH.TMP")), 0);
-    EXPECT_EQ(update::TransferStatus().window, 0u);
+    EXPECT_EQ(BuildDnsHash(install.file("no-such-dir/DNSHASH.TMP"), resolve::LookupOrResolve), 0);
+    EXPECT_EQ(progress::TransferStatus().window, 0u);
     EXPECT_TRUE(ui::AllWindows().empty());
 }
 

@@ -1,13 +1,13 @@
 // The category list format: the header test, the refusal of damaged lists, the two path key
 // forms and the domain keys.
-#include "dbbuild/list_file.h"
+#include "dbread/list_file.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "dbbuild/line_reader.h"
+#include "sitelists/line_reader.h"
 #include "dbbuild/list_parser.h"
 #include "dbbuild/record_file.h"
 #include "sitelists/site_list.h"
@@ -17,6 +17,7 @@
 namespace {
 
 using namespace dbbuild;
+using namespace dbread;
 using namespace listtest;
 
 const std::uint32_t kX = Ip(10, 1, 2, 3);

@@ -12,9 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "dbbuild/line_reader.h"
+#include "sitelists/line_reader.h"
 #include "dbbuild/record_file.h"
-#include "dbbuild/record_reader.h"
+#include "dbread/record_reader.h"
+#include "dbread/text.h"
 #include "resolve/resolvers.h"
 #include "sitelists/site_list.h"
 #include "tests/dbbuild/list_test_support.h"
@@ -23,6 +24,7 @@
 namespace {
 
 using namespace dbbuild;
+using namespace dbread;
 using namespace listtest;
 using sitelists::SiteList;
 
@@ -36,13 +38,13 @@ class ListDatabase : public ::testing::Test {
     void SetUp() override {
         ResetRecordFile();
         ResetListParser();
-        ResetLineFiles();
+        sitelists::ResetLineFiles();
         sitelists::ResetSiteLists();
     }
     void TearDown() override {
         ResetRecordFile();
         ResetListParser();
-        ResetLineFiles();
+        sitelists::ResetLineFiles();
         sitelists::ResetSiteLists();
     }
 
@@ -238,7 +240,7 @@ TEST_F(ListSiteEntries, RestrictingDatabaseTakesRestrictionsAndRemovesApprovals)
     SetListFormatLevel(3);
     Create();
     PutSentinels();
-    PutSiteEntries(false);
+    PutSiteEntries(false, resolve::LookupOrResolve);
     PutDomains();
     Finish();
 
@@ -269,7 +271,7 @@ TEST_F(ListSiteEntries, ApprovingDatabaseTakesApprovalsAndTextKeys) {
     SetListFormatLevel(1);
     Create();
     PutSentinels();
-    PutSiteEntries(true);
+    PutSiteEntries(true, resolve::LookupOrResolve);
     PutDomains();
     Finish();
 
@@ -297,7 +299,7 @@ TEST_F(ListSiteEntries, OppositeEntriesRemoveListAddressesOrAddExceptions) {
     ASSERT_EQ(LoadCategoryList("VELDA.NOT"), 1);
     PutSentinels();
     PutListAddresses(0, false);
-    PutSiteEntries(false);
+    PutSiteEntries(false, resolve::LookupOrResolve);
     Finish();
     ExpectAddress(Ip(10, 1, 2, 3), Expected{0x0004, {{0, Text("safe")}}});
     ExpectAddress(Ip(10, 1, 2, 4), std::nullopt);
@@ -314,7 +316,7 @@ TEST_F(ListSiteEntries, PathKeysTooLongForAnItemAreSkipped) {
     sitelists::SetSiteName(SiteList::kRestricted, 0, "deep.txt");
     SetListFormatLevel(3);
     Create();
-    PutSiteEntries(false);
+    PutSiteEntries(false, resolve::LookupOrResolve);
     PutSentinels();
     Finish();
     AddressEntry entry;

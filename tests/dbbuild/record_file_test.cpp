@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "dbbuild/record_reader.h"
+#include "dbread/record_reader.h"
 #include "platform/files.h"
 #include "tests/dbbuild/sample_database.h"
 #include "tests/support/temp_install.h"
@@ -18,6 +18,7 @@
 namespace {
 
 using namespace dbbuild;
+using namespace dbread;
 using Bytes = std::vector<std::uint8_t>;
 
 // The layout of a file made with the build's parameters.

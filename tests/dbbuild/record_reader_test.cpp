@@ -1,18 +1,22 @@
 // The reader of database files: lookups the way the filter makes them, the key forms a
 // reader computes, and damaged index sections.
-#include "dbbuild/record_reader.h"
+#include "dbread/record_reader.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
 
+#include "dbread/text.h"
 #include "tests/dbbuild/sample_database.h"
 #include "tests/support/temp_install.h"
+#include "tools/db_reports.h"
 
 namespace {
 
 using namespace dbbuild;
+using namespace dbread;
+using namespace dbreports;
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes Text(std::string_view s) {

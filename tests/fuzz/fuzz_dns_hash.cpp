@@ -14,7 +14,9 @@
 #include <string>
 
 #include "dbbuild/dns_hash.h"
-#include "dbbuild/dns_hash_reader.h"
+#include "dbread/dns_hash_reader.h"
+#include "resolve/resolvers.h"
+#include "tools/db_reports.h"
 #include "ui/window.h"
 
 namespace {
@@ -56,21 +58,21 @@ void Fail(const char* what, const std::string& error) {
     std::abort();
 }
 
-void Inspect(const dbbuild::DnsHashImage& image) {
+void Inspect(const dbread::DnsHashImage& image) {
     std::string out, error;
-    dbbuild::DnsHashInfoText(image, out, error);
-    dbbuild::DnsHashInfoJson(image, out, error);
-    dbbuild::DnsHashDumpText(image, out, error);
-    dbbuild::DnsHashDumpJson(image, out, error);
+    dbreports::DnsHashInfoText(image, out, error);
+    dbreports::DnsHashInfoJson(image, out, error);
+    dbreports::DnsHashDumpText(image, out, error);
+    dbreports::DnsHashDumpJson(image, out, error);
     for (const char* name : {"www.example.com", "a", "example.com"}) {
-        dbbuild::DnsHashLookupText(image, name, out, error);
-        dbbuild::DnsHashLookupJson(image, name, out, error);
+        dbreports::DnsHashLookupText(image, name, out, error);
+        dbreports::DnsHashLookupJson(image, name, out, error);
     }
     // The first record's own name walks a ring that holds something.
-    dbbuild::DnsNameRecord record;
-    if (dbbuild::ReadDnsRecord(image, 0, record, error)) {
-        dbbuild::DnsLookupResult result;
-        dbbuild::LookupDnsName(image, record.Name(), result, error);
+    dbread::DnsNameRecord record;
+    if (dbread::ReadDnsRecord(image, 0, record, error)) {
+        dbread::DnsLookupResult result;
+        dbread::LookupDnsName(image, record.Name(), result, error);
     }
 }
 
@@ -78,21 +80,21 @@ void Build(const std::uint8_t* data, std::size_t size) {
     const std::string dir = ProgramDir();
     Write(dir + "/DNSRAW.NOT", data, size);
     const std::string path = dir + "/DNSHASH.TMP";
-    if (dbbuild::BuildDnsHash(path) != 1) Fail("build", "failed");
+    if (dbbuild::BuildDnsHash(path, resolve::LookupOrResolve) != 1) Fail("build", "failed");
 
-    dbbuild::DnsHashImage image;
-    dbbuild::DnsHashSummary summary;
+    dbread::DnsHashImage image;
+    dbread::DnsHashSummary summary;
     std::string error;
-    if (!dbbuild::OpenDnsHashFile(path, image, error) ||
-        !dbbuild::CheckDnsHash(image, summary, error))
+    if (!dbread::OpenDnsHashFile(path, image, error) ||
+        !dbread::CheckDnsHash(image, summary, error))
         Fail("the built file is refused", error);
     // A record takes at least 6 bytes of the list, after its 4-byte count.
     if (image.header.recordCount > (size > 4 ? (size - 4) / 6 : 0)) Fail("records", "too many");
     for (std::uint32_t i = 0; i < image.header.recordCount; ++i) {
-        dbbuild::DnsNameRecord record;
-        dbbuild::DnsLookupResult result;
-        if (!dbbuild::ReadDnsRecord(image, i, record, error) ||
-            !dbbuild::LookupDnsName(image, record.Name(), result, error))
+        dbread::DnsNameRecord record;
+        dbread::DnsLookupResult result;
+        if (!dbread::ReadDnsRecord(image, i, record, error) ||
+            !dbread::LookupDnsName(image, record.Name(), result, error))
             Fail("reading back", error);
         if (!result.found || result.index != i) Fail("lookup", std::string(record.Name()));
     }
@@ -101,12 +103,12 @@ void Build(const std::uint8_t* data, std::size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    dbbuild::DnsHashImage image;
+    dbread::DnsHashImage image;
     std::string error;
-    if (dbbuild::OpenDnsHashBytes(std::span(data, size), image, error)) Inspect(image);
+    if (dbread::OpenDnsHashBytes(std::span(data, size), image, error)) Inspect(image);
     const std::string file = ProgramDir() + "/input.dat";
     Write(file, data, size);
-    if (dbbuild::OpenDnsHashFile(file, image, error)) Inspect(image);
+    if (dbread::OpenDnsHashFile(file, image, error)) Inspect(image);
 
     // A build costs a progress window and an fsync: inputs made from a database (they keep
     // its magic) go to the reader only.

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "dbbuild/line_reader.h"
+#include "sitelists/line_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static std::string path = [] {
@@ -20,11 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (size) std::fwrite(data, 1, size, f);
         std::fclose(f);
     }
-    int slot = dbbuild::OpenLineFile(path);
+    int slot = sitelists::OpenLineFile(path);
     std::vector<char> buffer(size % 300 + 1);
     std::string line;
     for (int n = 0, i = 0; n >= 0 && i < 100000; ++i)
-        n = (i & 1) ? dbbuild::ReadLine(slot, buffer) : dbbuild::ReadLine(slot, line, 128);
-    dbbuild::CloseLineFile(slot);
+        n = (i & 1) ? sitelists::ReadLine(slot, buffer) : sitelists::ReadLine(slot, line, 128);
+    sitelists::CloseLineFile(slot);
     return 0;
 }

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "dbbuild/list_file.h"
 #include "dbbuild/list_parser.h"
 #include "dbbuild/record_file.h"
+#include "dbread/list_file.h"
 #include "sitelists/site_list.h"
 
 namespace {
@@ -24,24 +24,24 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 void CheckRoundTrip(const Bytes& content, const char* name) {
-    dbbuild::ListContent list;
-    dbbuild::ListLayout layout;
+    dbread::ListContent list;
+    dbread::ListLayout layout;
     std::string why;
     const bool valid =
-        dbbuild::DecodeListFile(name, content, dbbuild::kAnyListKind, list, layout, why);
-    if ((dbbuild::CheckListHeader(name, content, dbbuild::kAnyListKind) != 0) != valid)
+        dbread::DecodeListFile(name, content, dbread::kAnyListKind, list, layout, why);
+    if ((dbbuild::CheckListHeader(name, content, dbread::kAnyListKind) != 0) != valid)
         std::abort();  // the header test and the reader disagree
     if (!valid) return;
     Bytes again;
-    if (!dbbuild::EncodeListFile(list, again, why)) {
+    if (!dbread::EncodeListFile(list, again, why)) {
         // Writing again may only grow a list past a limit: by a closing 0 byte per section,
         // or by sections that share bytes in the input and are written apart.
-        if (content.size() < dbbuild::kMaxListFileSize / 8) std::abort();
+        if (content.size() < dbread::kMaxListFileSize / 8) std::abort();
         return;
     }
-    dbbuild::ListContent back;
-    dbbuild::ListLayout backLayout;
-    if (!dbbuild::DecodeListFile(name, again, dbbuild::kAnyListKind, back, backLayout, why))
+    dbread::ListContent back;
+    dbread::ListLayout backLayout;
+    if (!dbread::DecodeListFile(name, again, dbread::kAnyListKind, back, backLayout, why))
         std::abort();
     back.namesReadable = list.namesReadable;
     if (!(back == list)) std::abort();
@@ -94,7 +94,7 @@ void Parse(const Bytes& content) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size > dbbuild::kMaxListFileSize + 1) return 0;
+    if (size > dbread::kMaxListFileSize + 1) return 0;
     const Bytes content(data, data + size);
     CheckRoundTrip(content, "VELDA.NOT");
     CheckRoundTrip(content, "VELDA.YES");

@@ -8,14 +8,15 @@
 #include <gtest/gtest.h>
 
 #include "dbbuild/database_build.h"
-#include "dbbuild/record_reader.h"
+#include "dbread/record_reader.h"
 #include "platform/files.h"
+#include "resolve/resolvers.h"
 #include "settings/file_catalogue.h"
 #include "settings/settings_store.h"
 #include "tests/support/temp_install.h"
 #include "ui/headless.h"
 #include "ui/window.h"
-#include "update/transfer_status.h"
+#include "progress/transfer_status.h"
 
 namespace {
 
@@ -49,25 +50,25 @@ TEST(TemporaryNameTest, FirstDotOfTheFileName) {
 }
 
 TEST_F(DatabaseRebuildTest, ANoneDatabaseWithoutEntriesHoldsTheSentinelsOnly) {
-    ASSERT_EQ(dbbuild::BuildDatabase(kFileNoneYesBin, 65535), 1);
+    ASSERT_EQ(dbbuild::BuildDatabase(kFileNoneYesBin, 65535, resolve::LookupOrResolve), 1);
     EXPECT_FALSE(Exists("NoneYES.TMP"));
     std::vector<std::uint8_t> bytes;
     std::string error;
-    dbbuild::DatabaseImage image;
-    ASSERT_TRUE(dbbuild::LoadFile(install.file("NoneYES.BIN"), bytes, error)) << error;
-    ASSERT_TRUE(dbbuild::OpenImage(bytes, image, error)) << error;
+    dbread::DatabaseImage image;
+    ASSERT_TRUE(dbread::LoadFile(install.file("NoneYES.BIN"), bytes, error)) << error;
+    ASSERT_TRUE(dbread::OpenImage(bytes, image, error)) << error;
     EXPECT_EQ(image.addressEntries, 1u);
     EXPECT_EQ(image.nameIndex.count, 1u);
-    EXPECT_EQ(dbbuild::BuildDatabase(12345, 65535), 0) << "not a database";
+    EXPECT_EQ(dbbuild::BuildDatabase(12345, 65535, resolve::LookupOrResolve), 0) << "not a database";
 }
 
 TEST_F(DatabaseRebuildTest, AnInvalidListLeavesNoDatabaseAndNoTemporaryFile) {
     install.writeFile(install.file("VELDA.NOT"), std::string(100, '\x42'));
     install.writeFile(install.file("VeldaNOT.BIN"), "old");
-    EXPECT_EQ(dbbuild::BuildDatabase(kFileVeldaNotBin, 65535), 0);
+    EXPECT_EQ(dbbuild::BuildDatabase(kFileVeldaNotBin, 65535, resolve::LookupOrResolve), 0);
     EXPECT_FALSE(Exists("VeldaNOT.BIN"));
     EXPECT_FALSE(Exists("VeldaNOT.TMP"));
-    EXPECT_EQ(update::TransferStatus().window, 0u) << "the progress window is closed";
+    EXPECT_EQ(progress::TransferStatus().window, 0u) << "the progress window is closed";
 }
 
 TEST_F(DatabaseRebuildTest, ADatabaseInUseStopsTheBuildAndIsLeftAsItIs) {
@@ -75,14 +76,14 @@ TEST_F(DatabaseRebuildTest, ADatabaseInUseStopsTheBuildAndIsLeftAsItIs) {
     install.writeFile(install.file("VeldaNOT.BIN"), "in use");
     platform::FileHandle held(OpenCatalogueFile(kFileVeldaNotBin, kModeReadDenyWrite));
     ASSERT_TRUE(held.valid());
-    EXPECT_EQ(dbbuild::BuildDatabase(kFileVeldaNotBin, 65535), 0);
+    EXPECT_EQ(dbbuild::BuildDatabase(kFileVeldaNotBin, 65535, resolve::LookupOrResolve), 0);
     EXPECT_EQ(install.readFile(install.file("VeldaNOT.BIN")), "in use");
 }
 
 TEST_F(DatabaseRebuildTest, AFailedApprovedDatabaseLeavesTheChangeFlagAtZero) {
     MakeList("VELDA.NOT", "restricted");
     WriteSetting(kKeyDnsDataFile, {}, "/old/path");
-    EXPECT_EQ(RebuildDatabases(1), 0) << "VELDA.YES is missing";
+    EXPECT_EQ(RebuildDatabases(dbbuild::NoneDatabases::kBuilt), 0) << "VELDA.YES is missing";
     EXPECT_EQ(ReadSetting(kKeyBinChanged), "0");
     EXPECT_EQ(ReadSetting(kKeyDnsDataFile), "/old/path") << "nothing published";
     EXPECT_TRUE(Exists("VeldaNOT.BIN"));
@@ -94,7 +95,7 @@ TEST_F(DatabaseRebuildTest, AFailedDnsDatabaseStillPublishesTheOldOne) {
     MakeList("VELDA.YES", "approved");
     install.writeFile(install.file("DNSHASH.DAT"), "old resolving database");
     std::filesystem::create_directory(install.file("DNSHASH.TMP"));  // cannot be created
-    EXPECT_EQ(RebuildDatabases(1), 1);
+    EXPECT_EQ(RebuildDatabases(dbbuild::NoneDatabases::kBuilt), 1);
     EXPECT_EQ(install.readFile(install.file("DNSHASH.DAT")), "old resolving database");
     EXPECT_EQ(ReadSetting(kKeyDnsDataFile), install.file("DNSHASH.DAT"));
     EXPECT_EQ(ReadSetting(kKeyBinChanged), "1");
@@ -106,8 +107,8 @@ TEST_F(DatabaseRebuildTest, TheStartUpCheckRebuildsWhatIsMissingOrOlderThanItsLi
     CheckDatabasesAtStartup();  // nothing built yet: all four and the DNS database
     for (const char* db : {"NoneNOT.BIN", "NoneYES.BIN", "VeldaNOT.BIN", "VeldaYES.BIN", "DNSHASH.DAT"})
         EXPECT_TRUE(Exists(db)) << db;
-    EXPECT_EQ(DatabaseIsStale(0), 0);
-    EXPECT_EQ(DatabaseIsStale(1), 0);
+    EXPECT_EQ(DatabaseIsStale(CategoryDatabase::kRestricted), 0);
+    EXPECT_EQ(DatabaseIsStale(CategoryDatabase::kApproved), 0);
 
     // A list dated after its database makes both category databases rebuild.
     const std::time_t day = 24 * 3600;
@@ -116,8 +117,8 @@ TEST_F(DatabaseRebuildTest, TheStartUpCheckRebuildsWhatIsMissingOrOlderThanItsLi
         ASSERT_TRUE(platform::SetFileWriteTime(install.file(db), now - 3 * day));
     ASSERT_TRUE(platform::SetFileWriteTime(install.file("VELDA.NOT"), now - 4 * day));
     ASSERT_TRUE(platform::SetFileWriteTime(install.file("VELDA.YES"), now - 2 * day));
-    EXPECT_EQ(DatabaseIsStale(0), 0);
-    EXPECT_EQ(DatabaseIsStale(1), 1);
+    EXPECT_EQ(DatabaseIsStale(CategoryDatabase::kRestricted), 0);
+    EXPECT_EQ(DatabaseIsStale(CategoryDatabase::kApproved), 1);
     CheckDatabasesAtStartup();
     struct stat notDb{}, noneDb{};
     ::stat(install.file("VeldaNOT.BIN").c_str(), &notDb);
@@ -127,7 +128,7 @@ TEST_F(DatabaseRebuildTest, TheStartUpCheckRebuildsWhatIsMissingOrOlderThanItsLi
 
     // An empty database counts as stale.
     install.writeFile(install.file("VeldaNOT.BIN"), "");
-    EXPECT_EQ(DatabaseIsStale(0), 1);
+    EXPECT_EQ(DatabaseIsStale(CategoryDatabase::kRestricted), 1);
 }
 
 }  // namespace

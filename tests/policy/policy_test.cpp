@@ -30,7 +30,7 @@ protected:
 };
 
 TEST_F(PolicyTest, PublicationWritesEveryDefaultAndFillsTheModel) {
-    PublishPolicy(1, 0, 0);
+    PublishPolicy({.values = true});
     struct Case {
         int id;
         std::string value;
@@ -76,7 +76,7 @@ TEST_F(PolicyTest, PublicationKeepsStoredValuesCutToTheirLength) {
     WriteSetting(kKeyAmStart, {}, "30x");
     WriteSetting(kKeyLeisureContent, {}, "65535999");  // kept: "655359" -> 16-bit field
     WriteSetting(kKeyDaysOfOperation, {}, "1111111extra");
-    PublishPolicy(1, 0, 0);
+    PublishPolicy({.values = true});
     const FilterPolicy& p = Policy().policy;
     EXPECT_EQ(p.workMask, 5);
     EXPECT_EQ(p.leisureWeb, kWebNone);
@@ -100,7 +100,7 @@ TEST_F(PolicyTest, ShortBlockPagesAreReplacedByTheDefault) {
     };
     for (const auto& c : cases) {
         WriteSetting(kKeyRedirectedSite, {}, c.stored);
-        PublishPolicy(1, 0, 0);
+        PublishPolicy({.values = true});
         EXPECT_EQ(ReadSetting(kKeyRedirectedSite), c.published) << c.stored;
         EXPECT_EQ(Policy().policy.redirectPage, c.published);
     }
@@ -108,12 +108,12 @@ TEST_F(PolicyTest, ShortBlockPagesAreReplacedByTheDefault) {
 
 TEST_F(PolicyTest, BlockPageHostIsADeploymentValue) {
     install.writeFile(install.file("STRINGS.INI"), "[strings]\n9000=filter.corp.example\n");
-    PublishPolicy(1, 0, 0);
+    PublishPolicy({.values = true});
     EXPECT_EQ(ReadSetting(kKeyRedirectedSite), "http://filter.corp.example/proxy/restrict.htm");
 }
 
 TEST_F(PolicyTest, LeisureTimeRule) {
-    PublishPolicy(1, 0, 0);
+    PublishPolicy({.values = true});
     struct Case {
         int weekday, hour, minute;
         int leisure;
@@ -138,7 +138,7 @@ TEST_F(PolicyTest, LeisureTimeRule) {
 }
 
 TEST_F(PolicyTest, StoringChoicesWritesWebAccessAndOnlyAChangedMask) {
-    PublishPolicy(1, 0, 0);
+    PublishPolicy({.values = true});
     WriteSetting(kKeyNormalContent, {}, "");  // gone: only a changed mask is written
 
     PeriodChoices same;
@@ -172,7 +172,7 @@ TEST(DecimalValueTest, ReadsLikeAtoiWithoutOverflow) {
     const Case cases[] = {{"16383", 16383}, {"", 0},     {"x1", 0},   {" 42x", 42},
                           {"-3", -3},       {"+7", 7},   {"007", 7},
                           {"99999999999999999999999", LONG_MAX}};
-    for (const auto& c : cases) EXPECT_EQ(DecimalValue(c.text), c.value) << c.text;
+    for (const auto& c : cases) EXPECT_EQ(settings::DecimalValue(c.text), c.value) << c.text;
 }
 
 }  // namespace

@@ -23,7 +23,7 @@
 #include "ui/headless.h"
 #include "ui/messages.h"
 #include "ui/window.h"
-#include "update/transfer_status.h"
+#include "progress/transfer_status.h"
 
 #ifndef VELDANA_DNS_NET
 #define VELDANA_DNS_NET "127.53."
@@ -98,7 +98,7 @@ class DnsNetwork : public ::testing::Test {
   protected:
     void SetUp() override {
         ui::ResetWindowLayer();
-        update::ResetTransferStatus();
+        progress::ResetTransferStatus();
         ResetDnsClient();
         ASSERT_EQ(LoadSocketLibrary(), 1) << "the socket library must load in the build tree";
         ws::WSADATA data{};
@@ -109,7 +109,7 @@ class DnsNetwork : public ::testing::Test {
         if (started_) Sockets().WSACleanup();
         UnloadSocketLibrary();
         ResetDnsClient();
-        update::ResetTransferStatus();
+        progress::ResetTransferStatus();
         ui::ResetWindowLayer();
     }
 
@@ -486,8 +486,8 @@ TEST_F(DnsChain, TheSameNameResolvesEveryTime) {
 class StatusRecorder : public ui::HeadlessDisplay {
   public:
     void WindowChanged(ui::HWND h) override {
-        ui::HWND window = update::TransferStatus().window;
-        if (!window || h != ui::GetDlgItem(window, update::kStatusTextId)) return;
+        ui::HWND window = progress::TransferStatus().window;
+        if (!window || h != ui::GetDlgItem(window, progress::kStatusTextId)) return;
         std::string text = ui::GetWindowText(h);
         if (texts.empty() || texts.back() != text) texts.push_back(text);
     }
@@ -503,11 +503,11 @@ TEST_F(DnsChain, ProgressTextsAppearInTheOpenProgressWindow) {
 
     // No window open: none is made.
     EXPECT_EQ(Resolve("www.veldana.test").size(), 2u);
-    EXPECT_EQ(update::TransferStatus().window, 0u);
+    EXPECT_EQ(progress::TransferStatus().window, 0u);
     EXPECT_TRUE(display.texts.empty());
 
-    update::ShowTransferStatus(std::nullopt, 1, 0, 0, 1);
-    ASSERT_NE(update::TransferStatus().window, 0u);
+    progress::ShowTransferStatus(std::nullopt, progress::StatusLevel::kNew, {.cancel = false, .bar = false}, progress::StatusPaint::kLater);
+    ASSERT_NE(progress::TransferStatus().window, 0u);
     DnsClient().LastLookup = LastLookupEntry{};
     EXPECT_EQ(Resolve("www.veldana.test").size(), 2u);
     const std::string root = chain.RootServer(), tld = chain.TldServer(), zone = chain.ZoneServer();
@@ -515,7 +515,7 @@ TEST_F(DnsChain, ProgressTextsAppearInTheOpenProgressWindow) {
                 ElementsAre("Please Wait: Connecting to DNS Server #2: " + root,
                             "Please Wait: Connecting to secondary DNS Server #1: " + tld,
                             "Please Wait: Connecting to secondary DNS Server #2: " + zone));
-    update::CloseTransferStatus(1);
+    progress::CloseTransferStatus(progress::StatusClose::kAll);
     display.RunUntilIdle();
 }
 

@@ -11,7 +11,7 @@
 #include "tests/support/temp_install.h"
 #include "ui/headless.h"
 #include "ui/window.h"
-#include "update/transfer_status.h"
+#include "progress/transfer_status.h"
 
 namespace {
 
@@ -51,38 +51,6 @@ class ResolversTest : public ::testing::Test {
     std::string ipaddr() const { return install.file("IPADDR.LST"); }
 };
 
-TEST(SplitUrlTest, HostAndPath) {
-    struct Case {
-        const char* text;
-        const char* host;
-        const char* path;
-    };
-    const Case cases[] = {
-        {"http://www.example.com:8080/kids/games.htm", "www.example.com", "kids/games.htm"},
-        {"www.example.com", "www.example.com", ""},
-        {"example.com/a/b", "example.com", "a/b"},
-        {"10.1.2.3:80", "10.1.2.3", ""},
-        {"ftp://files.example.org/", "files.example.org", ""},
-        {"", "", ""},
-    };
-    for (const auto& c : cases) {
-        std::string host = "junk", path = "junk";
-        EXPECT_EQ(SplitUrl(c.text, host, path), 1);
-        EXPECT_EQ(host, c.host) << c.text;
-        EXPECT_EQ(path, c.path) << c.text;
-    }
-    struct Strip {
-        const char* in;
-        const char* out;
-    };
-    for (const Strip& s : {Strip{"http://x/y", "x/y"}, Strip{"x/y", "x/y"}, Strip{"ab", "ab"},
-                           Strip{"://", ""}, Strip{"a://", ""}}) {
-        std::string t = s.in;
-        StripScheme(t);
-        EXPECT_EQ(t, s.out) << s.in;
-    }
-}
-
 TEST_F(ResolversTest, DottedEntriesNeedNoNetwork) {
     std::uint32_t address = 0;
     EXPECT_EQ(ResolveEntry("http://10.1.2.3/path", address), 1);
@@ -102,7 +70,7 @@ TEST_F(ResolversTest, ANewEntryIsResolvedByTheSystemResolverAndLeavesTheLibraryL
     EXPECT_EQ(ResolveEntry("http://localhost:8080/kids", address), 1);
     EXPECT_EQ(address, Word(127, 0, 0, 1));
     EXPECT_NE(SocketLibrary().SocketLibraryHandle, nullptr) << "the Web sites dialog releases it";
-    EXPECT_EQ(update::TransferStatus().window, 0u) << "its own window is gone, none was shared";
+    EXPECT_EQ(progress::TransferStatus().window, 0u) << "its own window is gone, none was shared";
 }
 
 TEST_F(ResolversTest, TheCacheAnswersInAnyLetterCaseAndFirstRecordWins) {
@@ -176,7 +144,7 @@ TEST_F(ResolversTest, BulkResolutionWithoutDnsServersKeepsDottedAddressesOnly) {
                            Record("10.0.0.1", {Word(10, 0, 0, 1)}) +
                            Record("10.0.0.2", {Word(10, 0, 0, 2)});
     EXPECT_EQ(install.readFile(ipaddr()), expected);
-    EXPECT_EQ(update::TransferStatus().window, 0u) << "its progress window is closed";
+    EXPECT_EQ(progress::TransferStatus().window, 0u) << "its progress window is closed";
 }
 
 }  // namespace

@@ -20,6 +20,7 @@ class RegistrationTest : public ::testing::Test {
 protected:
     testsupport::TempInstall install;
     ui::HeadlessDisplay display;
+    std::string page;  // the policy's block page, as start-up passes it
     void SetUp() override {
         ui::ResetWindowLayer();
         ResetRegistration();
@@ -53,7 +54,7 @@ TEST_F(RegistrationTest, StartUpPutsTheLibraryOnTheList) {
     };
     for (const auto& c : cases) {
         WriteSetting(kKeyFilterDlls, {}, c.before ? c.before : "");
-        EXPECT_EQ(RegisterFilterAtStartup(""), 1);
+        EXPECT_EQ(RegisterFilterAtStartup("", page), 1);
         EXPECT_EQ(ReadSetting(kKeyFilterDlls), c.after) << (c.before ? c.before : "(none)");
     }
 }
@@ -82,16 +83,16 @@ TEST_F(RegistrationTest, RemovalTakesTheEntryOffAndDeletesEverySetting) {
 }
 
 TEST_F(RegistrationTest, CommandLineSourceAndRemovalRequest) {
-    EXPECT_EQ(RegisterFilterAtStartup("  -x /Sabc  /r"), 1);
+    EXPECT_EQ(RegisterFilterAtStartup("  -x /Sabc  /r", page), 1);
     EXPECT_EQ(ReadSetting(kKeySource), "abc");
-    EXPECT_EQ(RegisterFilterAtStartup("/Sxyz"), 1);
+    EXPECT_EQ(RegisterFilterAtStartup("/Sxyz", page), 1);
     EXPECT_EQ(ReadSetting(kKeySource), "abc") << "a source code is never replaced";
     EXPECT_TRUE(display.MessageBoxes().empty()) << "/r does not ask";
 
     display.AnswerMessageBox(ui::IDCANCEL);
-    EXPECT_EQ(RegisterFilterAtStartup("/R"), 1);
+    EXPECT_EQ(RegisterFilterAtStartup("/R", page), 1);
     display.AnswerMessageBox(ui::IDOK);
-    EXPECT_EQ(RegisterFilterAtStartup("/R"), 0);
+    EXPECT_EQ(RegisterFilterAtStartup("/R", page), 0);
     ASSERT_EQ(display.MessageBoxes().size(), 2u);
     EXPECT_EQ(display.MessageBoxes()[0].text, "Are you sure that you want to remove all traces of Veldana?");
     EXPECT_EQ(ReadSetting(kKeySource), "") << "everything was removed";
@@ -99,11 +100,14 @@ TEST_F(RegistrationTest, CommandLineSourceAndRemovalRequest) {
 
 TEST_F(RegistrationTest, ARedirectPageMustBeAnHttpUrl) {
     WriteSetting(kKeyRedirectedSite, {}, "ftp://blocked.example/");
-    RegisterFilterAtStartup("");
+    page = "old";
+    RegisterFilterAtStartup("", page);
     EXPECT_EQ(ReadSetting(kKeyRedirectedSite, {}, "gone"), "gone");
+    EXPECT_EQ(page, "");
     WriteSetting(kKeyRedirectedSite, {}, "HTTP://BLOCKED.EXAMPLE/");
-    RegisterFilterAtStartup("");
+    RegisterFilterAtStartup("", page);
     EXPECT_EQ(ReadSetting(kKeyRedirectedSite), "HTTP://BLOCKED.EXAMPLE/");
+    EXPECT_EQ(page, "HTTP://BLOCKED.EXAMPLE/");
 }
 
 TEST_F(RegistrationTest, TheUninstallerIsStartedWithItsLog) {

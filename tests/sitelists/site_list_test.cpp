@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "dbread/text.h"
 #include "platform/files.h"
 #include "tests/support/temp_install.h"
 
@@ -75,7 +76,7 @@ TEST_F(SiteListTest, SaveWritesTheScrambledImageAndLoadReturnsItIdentically) {
     LoadSiteList();
     EXPECT_EQ(std::vector<std::uint8_t>(SiteListImage().begin(), SiteListImage().end()), image);
     EXPECT_EQ(SiteName(SiteList::kRestricted, 0), "bad.example.com");
-    EXPECT_EQ(DottedAddress(SiteAddress(SiteList::kRestricted, 0)), "1.2.3.4");
+    EXPECT_EQ(dbread::DottedAddress(SiteAddress(SiteList::kRestricted, 0)), "1.2.3.4");
     EXPECT_EQ(SiteName(SiteList::kApproved, 700), "good.example.org/kids");
     EXPECT_EQ(DomainPart(1), "edu");
     EXPECT_EQ(DomainKindAt(1), kDomainApproved);

@@ -10,19 +10,7 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "dbbuild/dns_hash.h"
-#include "dbbuild/line_reader.h"
-#include "dbbuild/list_parser.h"
-#include "dbbuild/record_file.h"
-#include "platform/clock.h"
-#include "platform/files.h"
-#include "platform/registry.h"
-#include "resolve/dns_client.h"
-#include "sitelists/site_list.h"
-#include "update/transfer_status.h"
-#include "policy/policy.h"
-#include "resources/string_table.h"
-#include "settings/file_catalogue.h"
+#include "platform/process_state.h"
 
 #ifndef VELDANA_BUILD_DIR
 #error "VELDANA_BUILD_DIR must name the build tree"
@@ -30,21 +18,7 @@
 
 namespace testsupport {
 
-void ResetAllState() {
-    platform::ResetRegistry();
-    platform::ClearFileFaults();
-    platform::SetLocalClock({});
-    resources::ResetStringTable();
-    settings::ResetFileCatalogue();
-    policy::ResetPolicy();
-    sitelists::ResetSiteLists();
-    dbbuild::ResetRecordFile();
-    dbbuild::ResetListParser();
-    dbbuild::ResetDnsHash();
-    dbbuild::ResetLineFiles();
-    resolve::ResetDnsClient();
-    update::ResetTransferStatus();
-}
+void ResetAllState() { platform::ResetProcessState(); }
 
 TempInstall::TempInstall() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "veldana-test-XXXXXX").string();

@@ -28,9 +28,8 @@ private:
     std::string root_;
 };
 
-// Resets the state of every subsystem the policy library reaches (registry connection,
-// string table, catalogue, policy, site lists, database builders, DNS client, progress
-// window, clock, file faults), as a fresh process would have it.
+// Resets the state of every module linked into the test (platform::ResetProcessState), as
+// a fresh process would have it.
 void ResetAllState();
 
 // Runs a command through /bin/sh with the current environment; returns its exit status

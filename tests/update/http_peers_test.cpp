@@ -20,7 +20,7 @@
 #include "ui/headless.h"
 #include "ui/window.h"
 #include "update/http_transfer.h"
-#include "update/transfer_status.h"
+#include "progress/transfer_status.h"
 
 namespace {
 
@@ -280,7 +280,7 @@ class HttpPeersTest : public ::testing::Test {
 
     void SetUp() override {
         ui::ResetWindowLayer();
-        update::ResetTransferStatus();
+        progress::ResetTransferStatus();
         update::ResetHttpTransfer();
         display.onStuck = [](const std::string& s) { FAIL() << "stuck:\n" << s; };
         ASSERT_EQ(resolve::LoadSocketLibrary(), 1);
@@ -305,7 +305,7 @@ class HttpPeersTest : public ::testing::Test {
             resolve::UnloadSocketLibrary();
         }
         update::ResetHttpTransfer();
-        update::ResetTransferStatus();
+        progress::ResetTransferStatus();
         ui::ResetWindowLayer();
     }
     update::TransferOutcome Fetch(int port) {

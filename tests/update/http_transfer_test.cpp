@@ -25,11 +25,12 @@
 #include "tests/update/scripted_responder.h"
 #include "ui/headless.h"
 #include "ui/window.h"
-#include "update/transfer_status.h"
+#include "progress/transfer_status.h"
 
 namespace {
 
 using namespace update;
+using namespace progress;
 using namespace scripted;
 using namespace std::chrono_literals;
 
@@ -512,7 +513,7 @@ TEST_F(HttpTransferTest, ASilentServerIsCutOffByTheInactivityTimer) {
 }
 
 TEST_F(HttpTransferTest, CancelInTheProgressWindowStopsTheBody) {
-    ShowTransferStatus(std::nullopt, 1, 1, 1, 0);
+    ShowTransferStatus(std::nullopt, StatusLevel::kNew);
     ASSERT_NE(TransferStatus().window, 0u);
     std::string body = Body(100);
     S responder({S::Send(Head(10000000) + body), S::WaitSignal(), S::Drip()});

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 
+#include "policy/database_rebuild.h"
 #include "policy/policy.h"
 #include "resolve/socket_library.h"
 #include "resources/string_table.h"
@@ -19,14 +20,18 @@
 #include "ui/window.h"
 #include "update/download_schedule.h"
 #include "update/http_transfer.h"
-#include "update/transfer_status.h"
+#include "progress/transfer_status.h"
 
 namespace {
 
 using namespace update;
+using namespace progress;
 using scripted::ScriptedResponder;
 using testsupport::BuiltProgram;
 using testsupport::RunCommand;
+
+// The rebuild the console passes to its updates.
+int Rebuild(dbbuild::NoneDatabases none) { return policy::RebuildDatabases(none); }
 
 class ListUpdateUnitTest : public ::testing::Test {
   protected:
@@ -96,7 +101,7 @@ TEST_F(ListUpdateUnitTest, ListFilesAreIdentifiedByTheirHeader) {
 TEST_F(ListUpdateUnitTest, AListSelectionIsStoredEvenWhenItsFileIsInvalid) {
     settings::WriteSetting(settings::kKeyNotListReplacement, {}, "OWN.NOT");
     display.AnswerMessageBox(ui::IDOK);
-    SelectListForPeriod(0, 0);
+    policy::SelectListForPeriod(0, 0);
     ASSERT_EQ(display.MessageBoxes().size(), 1u);
     EXPECT_NE(display.MessageBoxes()[0].text.find("The VELDA.NOT file is invalid."),
               std::string::npos);
@@ -104,7 +109,7 @@ TEST_F(ListUpdateUnitTest, AListSelectionIsStoredEvenWhenItsFileIsInvalid) {
     EXPECT_EQ(settings::ReadSetting(settings::kKeyNotListReplacement), "") << "cleared";
 
     policy::Policy().policy.leisureNow = 1;
-    SelectListForPeriod(0, 3);  // additional approvals only: no list to check
+    policy::SelectListForPeriod(0, 3);  // additional approvals only: no list to check
     EXPECT_EQ(settings::ReadSetting(settings::kKeyLeisureVeldaYes), "3");
     EXPECT_EQ(policy::Policy().policy.leisureList, 3u);
     EXPECT_EQ(display.MessageBoxes().size(), 1u);
@@ -113,7 +118,7 @@ TEST_F(ListUpdateUnitTest, AListSelectionIsStoredEvenWhenItsFileIsInvalid) {
 TEST_F(ListUpdateUnitTest, AReplacementListStopsTheUpdateSilently) {
     settings::WriteSetting(settings::kKeyNotListReplacement, {}, "OWN.NOT");
     Schedule().DownloadDue = 1;
-    UpdateAllLists(0, 0);
+    UpdateAllLists(0, UpdateStart::kByAdministrator, Rebuild);
     EXPECT_EQ(Schedule().DownloadDue, 0);
     EXPECT_TRUE(display.MessageBoxes().empty());
     EXPECT_EQ(HttpTransfer().downloadFileName, "") << "nothing was fetched";
@@ -145,7 +150,7 @@ TEST_F(ListUpdateUnitTest, CancelDuringTheBodyEndsTheUpdateAndKeepsTheInstalledL
     display.AnswerMessageBox(ui::IDOK);
     display.AnswerMessageBox(ui::IDOK);
 
-    UpdateAllLists(0, 0);
+    UpdateAllLists(0, UpdateStart::kByAdministrator, Rebuild);
     EXPECT_EQ(MessageTexts(),
               (std::vector<std::string>{resources::LoadStr(3009), resources::LoadStr(8303)}));
     EXPECT_NE(responder.Request().find("GET /filedown/43 "), std::string::npos);
@@ -172,7 +177,7 @@ TEST_F(ListUpdateUnitTest, AServerSilentInTheBodyIsCutOffAndTheUpdateFails) {
     display.AnswerMessageBox(ui::IDOK);
     display.AnswerMessageBox(ui::IDOK);
 
-    UpdateAllLists(0, 0);
+    UpdateAllLists(0, UpdateStart::kByAdministrator, Rebuild);
     EXPECT_TRUE(responder.ClientHungUp());
     EXPECT_EQ(MessageTexts(),
               (std::vector<std::string>{resources::LoadStr(3015), resources::LoadStr(8303)}));
@@ -244,7 +249,7 @@ TEST_F(ListUpdateUnitTest, UnusualResponsesThroughAWholeUpdate) {
         display.AnswerMessageBox(ui::IDOK);
         display.AnswerMessageBox(ui::IDOK);
 
-        UpdateAllLists(0, 0);
+        UpdateAllLists(0, UpdateStart::kByAdministrator, Rebuild);
         std::vector<std::string> texts;
         for (std::size_t i = before; i < display.MessageBoxes().size(); ++i)
             texts.push_back(display.MessageBoxes()[i].text);

@@ -1,11 +1,13 @@
-#include "dbbuild/line_reader.h"
+#include "sitelists/line_reader.h"
 
 #include <array>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
-namespace dbbuild {
+#include "platform/process_state.h"
+
+namespace sitelists {
 namespace {
 
 struct FileCloser {
@@ -72,5 +74,8 @@ void CloseLineFile(int slot) {
 }
 
 void ResetLineFiles() { g_lines = LineReaderState{}; }
+namespace {
+const platform::StateReset kResetLineFiles{platform::StateLayer::kSitelists, &ResetLineFiles};
+}  // namespace
 
-}  // namespace dbbuild
+}  // namespace sitelists

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <span>
 
-namespace dbbuild {
+namespace dbread {
 
 // The formats are little-endian, like every host this builds for; a fixed-size memcpy
 // compiles to one load or store.
@@ -46,4 +46,4 @@ inline const std::array<std::uint32_t, 256>& CrcTable() {
     return table;
 }
 
-}  // namespace dbbuild
+}  // namespace dbread

@@ -3,6 +3,9 @@
 // and close levels of it; the window closes when the last level does, and closing an
 // inner level puts back the text of the level below. Cancel closes the window at once and
 // sets TransferCancelRequested, which the running transfer reads.
+//
+// The work below this window (resolving, building databases) reaches it only through the
+// window layer's ProgressReport (ui/progress.h), which InstallProgressWindow installs.
 #pragma once
 
 #include <array>
@@ -13,7 +16,7 @@
 #include "ui/dialog.h"
 #include "ui/gdi.h"
 
-namespace update {
+namespace progress {
 
 // Sent to the window to make it end itself (WM_USER + 108).
 constexpr ui::UINT WM_CLOSE_TRANSFER_STATUS = 1132;
@@ -41,15 +44,26 @@ struct TransferStatusState {
     ui::RECT bar;
 };
 TransferStatusState& TransferStatus();
+// Closes the window and forgets every level; the window stays installed as the report.
 void ResetTransferStatus();
+// Makes this window the progress report of the work below it (ui/progress.h).
+void InstallProgressWindow();
 
-// Opens the window if it is not open, sets the text (none: keeps it), records the level,
-// redraws the bar and, unless noRepaint, updates the window at once. showCancel and showBar
-// count only when the window is created.
-void ShowTransferStatus(std::optional<std::string_view> text, int newLevel, int showCancel,
-                        int showBar, int noRepaint);
-// Closes one level, or all of them when force is 1.
-void CloseTransferStatus(int force);
+// How ShowTransferStatus treats the level stack, the window's parts and its painting.
+enum class StatusLevel { kSame, kNew };
+struct StatusParts {
+    bool cancel = true;  // the Cancel button; counts only when the window is created
+    bool bar = true;     // the progress bar; counts only when the window is created
+};
+enum class StatusPaint { kNow, kLater };
+
+// Opens the window if it is not open, sets the text (none: keeps it), records the level
+// (kNew opens one more), redraws the bar and, with kNow, updates the window at once.
+void ShowTransferStatus(std::optional<std::string_view> text, StatusLevel level,
+                        StatusParts parts = {}, StatusPaint paint = StatusPaint::kNow);
+// Closes one level, or all of them.
+enum class StatusClose { kOneLevel, kAll };
+void CloseTransferStatus(StatusClose close);
 ui::INT_PTR TransferStatusProc(ui::HWND hwnd, ui::UINT message, ui::WPARAM wParam,
                                ui::LPARAM lParam);
 
@@ -64,4 +78,4 @@ void SetProgressText(std::string_view text);
 // Destroys the shared window, whoever opened it, and forgets it.
 void DestroySharedProgressWindow();
 
-}  // namespace update
+}  // namespace progress

@@ -1,4 +1,4 @@
-#include "dbbuild/line_reader.h"
+#include "sitelists/line_reader.h"
 
 #include <array>
 #include <filesystem>
@@ -10,7 +10,7 @@
 
 namespace {
 
-using namespace dbbuild;
+using namespace sitelists;
 
 class LineReaderTest : public ::testing::Test {
 protected:

@@ -1,32 +1,27 @@
-#include "dbbuild/dns_hash_reader.h"
-#include "dbbuild/bytes.h"
+#include "dbread/dns_hash_reader.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
-namespace dbbuild {
+#include "dbread/bytes.h"
+#include "dbread/text.h"
+
+namespace dbread {
 namespace {
 
 constexpr std::size_t kChunkRecords = 1024;  // records read at once by the whole-file walks
 constexpr std::size_t kChunkWords = 16384;   // bucket words read at once
 
-std::string Format(const char* format, auto... args) {
-    char buffer[256];
-    std::snprintf(buffer, sizeof buffer, format, args...);
-    return buffer;
-}
-
-
 // Reads exactly out.size() bytes at `offset`, never past the size taken at open.
 bool ReadAt(const DnsHashImage& image, std::uint64_t offset, std::span<std::uint8_t> out,
             std::string& error) {
     if (offset > image.size || out.size() > image.size - offset) {
-        error = Format("%zu bytes at offset %llu lie past the end of the file (%llu bytes)",
+        error = Printf("%zu bytes at offset %llu lie past the end of the file (%llu bytes)",
                        out.size(), static_cast<unsigned long long>(offset),
                        static_cast<unsigned long long>(image.size));
         return false;
@@ -41,7 +36,7 @@ bool ReadAt(const DnsHashImage& image, std::uint64_t offset, std::span<std::uint
                             static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            error = Format("reading at offset %llu failed (the file changed while being read?)",
+            error = Printf("reading at offset %llu failed (the file changed while being read?)",
                            static_cast<unsigned long long>(offset + done));
             return false;
         }
@@ -57,7 +52,7 @@ std::uint64_t RecordAt(const DnsHashHeader& h, std::uint32_t index) {
 bool CheckHeader(DnsHashImage& image, std::string& error) {
     const unsigned long long size = image.size;
     if (image.size < kDnsHeaderSize) {
-        error = Format("the file has %llu bytes, fewer than the 24-byte header", size);
+        error = Printf("the file has %llu bytes, fewer than the 24-byte header", size);
         return false;
     }
     std::array<std::uint8_t, kDnsHeaderSize> bytes{};
@@ -65,37 +60,37 @@ bool CheckHeader(DnsHashImage& image, std::string& error) {
     const DnsHashHeader h = DecodeDnsHashHeader(bytes);
     image.header = h;
     if (h.magic != kDnsHashMagic) {
-        error = Format("magic 0x%04x instead of 0x7472: not a DNS resolving database", h.magic);
+        error = Printf("magic 0x%04x instead of 0x7472: not a DNS resolving database", h.magic);
         return false;
     }
     if (h.recordSize != kDnsRecordSize) {
-        error = Format("record size %u instead of 76", h.recordSize);
+        error = Printf("record size %u instead of 76", h.recordSize);
         return false;
     }
     if (h.tableOffset != kDnsTableOffset) {
-        error = Format("bucket table offset %u instead of 512", h.tableOffset);
+        error = Printf("bucket table offset %u instead of 512", h.tableOffset);
         return false;
     }
     if (h.bucketCount < kDnsMinBuckets) {
-        error = Format("bucket count %u is below 100", h.bucketCount);
+        error = Printf("bucket count %u is below 100", h.bucketCount);
         return false;
     }
     const std::uint64_t area = DnsRecordAreaOffset(h.bucketCount);
     if (area > image.size) {
-        error = Format(
+        error = Printf(
             "%u buckets need a record area at offset %llu, past the end of the file "
             "(%llu bytes)",
             h.bucketCount, static_cast<unsigned long long>(area), size);
         return false;
     }
     if (h.recordOffset != area) {
-        error = Format("record area offset %u instead of %llu for %u buckets", h.recordOffset,
+        error = Printf("record area offset %u instead of %llu for %u buckets", h.recordOffset,
                        static_cast<unsigned long long>(area), h.bucketCount);
         return false;
     }
     const std::uint64_t areaBytes = image.size - area;
     if (areaBytes % kDnsRecordSize != 0) {
-        error = Format("the record area holds %llu bytes, not a whole number of 76-byte records",
+        error = Printf("the record area holds %llu bytes, not a whole number of 76-byte records",
                        static_cast<unsigned long long>(areaBytes));
         return false;
     }
@@ -106,11 +101,11 @@ bool CheckHeader(DnsHashImage& image, std::string& error) {
     }
     if (h.recordCount != held) {
         error = h.recordCount == 0
-                    ? Format(
+                    ? Printf(
                           "the header counts 0 records but the file holds %llu: an unfinished "
                           "build",
                           static_cast<unsigned long long>(held))
-                    : Format("the header counts %u records but the file holds %llu", h.recordCount,
+                    : Printf("the header counts %u records but the file holds %llu", h.recordCount,
                              static_cast<unsigned long long>(held));
         return false;
     }
@@ -119,7 +114,7 @@ bool CheckHeader(DnsHashImage& image, std::string& error) {
     if (!ReadAt(image, fillerStart, filler, error)) return false;
     for (std::size_t i = 0; i < filler.size(); ++i) {
         if (filler[i] != 0xFF) {
-            error = Format("byte 0x%02x at offset %llu behind the bucket table instead of 0xFF",
+            error = Printf("byte 0x%02x at offset %llu behind the bucket table instead of 0xFF",
                            filler[i], static_cast<unsigned long long>(fillerStart + i));
             return false;
         }
@@ -131,11 +126,11 @@ bool CheckHeader(DnsHashImage& image, std::string& error) {
 bool CheckRecord(const DnsHashHeader& h, std::uint32_t index, const DnsNameRecord& r,
                  std::string& error) {
     if (r.length == 0 || r.length > kDnsMaxName) {
-        error = Format("record %u has name length %u (1 to 63 expected)", index, r.length);
+        error = Printf("record %u has name length %u (1 to 63 expected)", index, r.length);
         return false;
     }
     if (r.next >= h.recordCount) {
-        error = Format("record %u links to record %u, outside the %u records", index, r.next,
+        error = Printf("record %u links to record %u, outside the %u records", index, r.next,
                        h.recordCount);
         return false;
     }
@@ -145,57 +140,11 @@ bool CheckRecord(const DnsHashHeader& h, std::uint32_t index, const DnsNameRecor
 bool CheckBucketWord(const DnsHashHeader& h, std::uint32_t bucket, std::uint32_t word,
                      std::string& error) {
     if (word != kDnsNoRecord && word >= h.recordCount) {
-        error = Format("bucket %u names record %u, outside the %u records", bucket, word,
+        error = Printf("bucket %u names record %u, outside the %u records", bucket, word,
                        h.recordCount);
         return false;
     }
     return true;
-}
-
-// ---- Text forms ----
-
-std::string Dotted(std::uint32_t v) {
-    return Format("%u.%u.%u.%u", v & 0xFF, (v >> 8) & 0xFF, (v >> 16) & 0xFF, v >> 24);
-}
-
-std::string TextName(std::string_view name) {
-    std::string out;
-    for (char c : name) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b > 0x20 && b < 0x7F && b != '\\')
-            out += c;
-        else
-            out += Format("\\x%02x", b);
-    }
-    return out;
-}
-
-std::string JsonString(std::string_view text) {
-    std::string out = "\"";
-    for (char c : text) {
-        const auto b = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (b < 0x20 || b >= 0x7F) {
-            out += Format("\\u%04x", b);
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
-std::string JsonRecord(const DnsHashImage& image, std::uint32_t index, const DnsNameRecord& r) {
-    return Format("{\"index\":%u,\"name\":", index) + JsonString(r.Name()) + ",\"address\":\"" +
-           Dotted(r.value) + "\"" +
-           Format(",\"bucket\":%u,\"next\":%u}", r.hash % image.header.bucketCount, r.next);
-}
-
-std::string TextRecordLine(const DnsHashImage& image, std::uint32_t index, const DnsNameRecord& r) {
-    return Format("%10u %10u %10u  %-15s  ", index, r.hash % image.header.bucketCount, r.next,
-                  Dotted(r.value).c_str()) +
-           TextName(r.Name()) + "\n";
 }
 
 // Calls `each` for every record in index order, reading them in chunks.
@@ -220,19 +169,31 @@ bool ForEachRecord(const DnsHashImage& image, std::string& error, Each each) {
 
 }  // namespace
 
+ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& o) noexcept {
+    if (this != &o) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = std::exchange(o.fd_, -1);
+    }
+    return *this;
+}
+
+ReadOnlyFile::~ReadOnlyFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
 bool OpenDnsHashFile(const std::string& path, DnsHashImage& image, std::string& error) {
     image = DnsHashImage{};
-    image.file.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    image.file = ReadOnlyFile(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!image.file.valid()) {
         error = path + ": " + std::strerror(errno);
         return false;
     }
-    const std::int64_t size = platform::FileSize(image.file.get());
-    if (size < 0) {
+    struct stat st {};
+    if (::fstat(image.file.get(), &st) != 0) {
         error = path + ": " + std::strerror(errno);
         return false;
     }
-    image.size = static_cast<std::uint64_t>(size);
+    image.size = static_cast<std::uint64_t>(st.st_size);
     return CheckHeader(image, error);
 }
 
@@ -246,15 +207,22 @@ bool OpenDnsHashBytes(std::span<const std::uint8_t> bytes, DnsHashImage& image,
 }
 
 bool HasDnsHashMagic(const std::string& path) {
-    platform::FileHandle f(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const ReadOnlyFile f(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!f.valid()) return false;
     std::array<std::uint8_t, 2> magic{};
-    return f.valid() && platform::ReadExact(f.get(), magic) && magic[0] == 0x72 && magic[1] == 0x74;
+    for (std::size_t done = 0; done < magic.size();) {
+        const ssize_t n = ::read(f.get(), magic.data() + done, magic.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return magic[0] == 0x72 && magic[1] == 0x74;
 }
 
 bool ReadDnsRecord(const DnsHashImage& image, std::uint32_t index, DnsNameRecord& record,
                    std::string& error) {
     if (index >= image.header.recordCount) {
-        error = Format("record %u is outside the %u records", index, image.header.recordCount);
+        error = Printf("record %u is outside the %u records", index, image.header.recordCount);
         return false;
     }
     std::array<std::uint8_t, kDnsRecordSize> bytes{};
@@ -274,7 +242,7 @@ bool CheckDnsHash(const DnsHashImage& image, DnsHashSummary& summary, std::strin
         if (!CheckRecord(h, i, r, error)) return false;
         const std::uint32_t hash = DnsNameHash(r.Name());
         if (r.hash != hash) {
-            error = Format("record %u holds hash 0x%08x but its name hashes to 0x%08x", i, r.hash,
+            error = Printf("record %u holds hash 0x%08x but its name hashes to 0x%08x", i, r.hash,
                            hash);
             return false;
         }
@@ -285,7 +253,7 @@ bool CheckDnsHash(const DnsHashImage& image, DnsHashSummary& summary, std::strin
     });
     if (!ok) return false;
     if (nameBytes != h.nameBytes) {
-        error = Format("the header counts %u name bytes but the records hold %llu", h.nameBytes,
+        error = Printf("the header counts %u name bytes but the records hold %llu", h.nameBytes,
                        static_cast<unsigned long long>(nameBytes));
         return false;
     }
@@ -308,14 +276,14 @@ bool CheckDnsHash(const DnsHashImage& image, DnsHashSummary& summary, std::strin
             std::uint32_t length = 0;
             for (std::uint32_t i = head;; i = next[i]) {
                 if (seen[i]) {
-                    error = Format(
+                    error = Printf(
                         "the ring of bucket %u does not come back to its head (record "
                         "%u): it runs into record %u again",
                         bucket, head, i);
                     return false;
                 }
                 if (bucketOf[i] != bucket) {
-                    error = Format("record %u of bucket %u is in the ring of bucket %u", i,
+                    error = Printf("record %u of bucket %u is in the ring of bucket %u", i,
                                    bucketOf[i], bucket);
                     return false;
                 }
@@ -329,7 +297,7 @@ bool CheckDnsHash(const DnsHashImage& image, DnsHashSummary& summary, std::strin
     }
     for (std::uint32_t i = 0; i < h.recordCount; ++i) {
         if (!seen[i]) {
-            error = Format("record %u is in no ring: it cannot be found", i);
+            error = Printf("record %u is in no ring: it cannot be found", i);
             return false;
         }
     }
@@ -355,7 +323,7 @@ bool LookupDnsName(const DnsHashImage& image, std::string_view name, DnsLookupRe
     if (head == kDnsNoRecord) return true;
     for (std::uint32_t i = head;;) {
         if (result.visited.size() >= h.recordCount) {
-            error = Format(
+            error = Printf(
                 "the ring of bucket %u does not come back to its head (record %u) "
                 "within %u records",
                 result.bucket, head, h.recordCount);
@@ -375,95 +343,9 @@ bool LookupDnsName(const DnsHashImage& image, std::string_view name, DnsLookupRe
     }
 }
 
-bool DnsHashInfoText(const DnsHashImage& image, std::string& out, std::string& error) {
-    DnsHashSummary s;
-    if (!CheckDnsHash(image, s, error)) return false;
-    const DnsHashHeader& h = image.header;
-    out = "DNS resolving database\n";
-    out += Format("magic          0x%04x\n", h.magic);
-    out += Format("record size    %u\n", h.recordSize);
-    out += Format("bucket table   offset %u, %u buckets, %u used\n", h.tableOffset, h.bucketCount,
-                  s.bucketsUsed);
-    out += Format("record area    offset %u\n", h.recordOffset);
-    out += Format("records        %u\n", h.recordCount);
-    out += Format("name bytes     %u\n", h.nameBytes);
-    out += Format("longest ring   %u\n", s.longestRing);
-    out += Format("file size      %llu\n", static_cast<unsigned long long>(image.size));
-    return true;
+bool ForEachDnsRecord(const DnsHashImage& image, std::string& error,
+                      const std::function<bool(std::uint32_t, const DnsNameRecord&)>& each) {
+    return ForEachRecord(image, error, each);
 }
 
-bool DnsHashInfoJson(const DnsHashImage& image, std::string& out, std::string& error) {
-    DnsHashSummary s;
-    if (!CheckDnsHash(image, s, error)) return false;
-    const DnsHashHeader& h = image.header;
-    out = Format("{\"magic\":%u,\"recordSize\":%u,\"tableOffset\":%u,\"bucketCount\":%u,", h.magic,
-                 h.recordSize, h.tableOffset, h.bucketCount);
-    out += Format("\"recordOffset\":%u,\"recordCount\":%u,\"nameBytes\":%u,", h.recordOffset,
-                  h.recordCount, h.nameBytes);
-    out += Format("\"bucketsUsed\":%u,\"longestRing\":%u,\"fileSize\":%llu}\n", s.bucketsUsed,
-                  s.longestRing, static_cast<unsigned long long>(image.size));
-    return true;
-}
-
-bool DnsHashDumpText(const DnsHashImage& image, std::string& out, std::string& error) {
-    DnsHashSummary s;
-    if (!CheckDnsHash(image, s, error)) return false;
-    std::string text =
-        Format("%10s %10s %10s  %-15s  %s\n", "index", "bucket", "next", "address", "name");
-    if (!ForEachRecord(image, error, [&](std::uint32_t i, const DnsNameRecord& r) {
-            text += TextRecordLine(image, i, r);
-            return true;
-        }))
-        return false;
-    out = std::move(text);
-    return true;
-}
-
-bool DnsHashDumpJson(const DnsHashImage& image, std::string& out, std::string& error) {
-    DnsHashSummary s;
-    if (!CheckDnsHash(image, s, error)) return false;
-    std::string text = Format("{\"bucketCount\":%u,\"records\":[", image.header.bucketCount);
-    if (!ForEachRecord(image, error, [&](std::uint32_t i, const DnsNameRecord& r) {
-            if (i > 0) text += ",";
-            text += JsonRecord(image, i, r);
-            return true;
-        }))
-        return false;
-    out = std::move(text) + "]}\n";
-    return true;
-}
-
-bool DnsHashLookupText(const DnsHashImage& image, std::string_view name, std::string& out,
-                       std::string& error) {
-    DnsLookupResult r;
-    if (!LookupDnsName(image, name, r, error)) return false;
-    out = "name     " + TextName(name.substr(0, kDnsMaxName)) + "\n";
-    out += Format("hash     0x%08x\n", r.hash);
-    out += Format("bucket   %u of %u\n", r.bucket, image.header.bucketCount);
-    out += "ring    ";
-    if (r.visited.empty()) out += " (empty)";
-    for (std::size_t i = 0; i < r.visited.size(); ++i)
-        out += (i ? " -> " : " ") + std::to_string(r.visited[i]);
-    out += "\n";
-    if (r.found)
-        out += Format("found    record %u: ", r.index) + Dotted(r.record.value) + "\n";
-    else
-        out += "found    no\n";
-    return true;
-}
-
-bool DnsHashLookupJson(const DnsHashImage& image, std::string_view name, std::string& out,
-                       std::string& error) {
-    DnsLookupResult r;
-    if (!LookupDnsName(image, name, r, error)) return false;
-    out = "{\"name\":" + JsonString(name.substr(0, kDnsMaxName)) +
-          Format(",\"hash\":%u,\"bucket\":%u,\"ring\":[", r.hash, r.bucket);
-    for (std::size_t i = 0; i < r.visited.size(); ++i)
-        out += (i ? "," : "") + std::to_string(r.visited[i]);
-    out += Format("],\"found\":%s", r.found ? "true" : "false");
-    if (r.found) out += ",\"record\":" + JsonRecord(image, r.index, r.record);
-    out += "}\n";
-    return true;
-}
-
-}  // namespace dbbuild
+}  // namespace dbread

@@ -1,110 +1,20 @@
-#include "dbbuild/record_reader.h"
-#include "dbbuild/bytes.h"
-
-#include <sys/stat.h>
+#include "tools/db_reports.h"
 
 #include <algorithm>
-#include <array>
-#include <cstdarg>
-#include <cstdio>
-#include <fstream>
+#include <cstdint>
+#include <span>
+#include <vector>
 
-namespace dbbuild {
+#include "dbread/record_format.h"
+#include "dbread/text.h"
+
+namespace dbreports {
+
+using namespace dbread;
+
 namespace {
 
-constexpr std::uint32_t kBucketValues = 65538;
-constexpr std::uint32_t kBucketTableBytes = 4 * kBucketValues;  // 0x40008
-constexpr std::uint64_t kMaxFileSize = std::uint64_t{1} << 32;
-
-
-bool Fits(std::span<const std::uint8_t> bytes, std::uint64_t offset, std::uint64_t size) {
-    return offset <= bytes.size() && size <= bytes.size() - offset;
-}
-
-std::span<const std::uint8_t> Section(const DatabaseImage& image, std::uint32_t offset,
-                                      std::uint32_t size) {
-    return image.bytes.subspan(offset, size);
-}
-
-std::span<const std::uint8_t> BucketSection(const DatabaseImage& image) {
-    return Section(image, image.addressIndex.bucketOffset, image.addressIndex.bucketSize);
-}
-
-bool CheckAddressIndex(DatabaseImage& image, std::string& error) {
-    const std::uint32_t at = image.layout.header.addressIndexDescriptorOffset;
-    image.addressIndex =
-        DecodeAddressIndexDescriptor(image.bytes.subspan(at).first<kAddressIndexDescriptorSize>());
-    const AddressIndexDescriptor& d = image.addressIndex;
-    if ((d.kind & 0x3F) != 5 || d.number != 1) {
-        error = "address index: wrong descriptor";
-        return false;
-    }
-    if (d.bucketSize < kBucketTableBytes || (d.bucketSize - kBucketTableBytes) % 4 != 0 ||
-        !Fits(image.bytes, d.bucketOffset, d.bucketSize) ||
-        !Fits(image.bytes, d.keyOffset, d.keySize) ||
-        !Fits(image.bytes, d.pathOffset, d.pathSize)) {
-        error = "address index: sections outside the file";
-        return false;
-    }
-    const std::uint32_t count = (d.bucketSize - kBucketTableBytes) / 4;
-    if (d.keySize != 6 * std::uint64_t{count} || d.pathSize < kIndexPathReserved + 2) {
-        error = "address index: section sizes do not agree";
-        return false;
-    }
-    auto buckets = BucketSection(image);
-    if (Get32(buckets, 4 * kIndexBucketCount) != count) {
-        error = "address index: entry count does not agree";
-        return false;
-    }
-    // Bucket starts never decrease and end at the entry count (checked above).
-    const std::uint8_t* p = buckets.data();
-    std::uint32_t previous = 0;
-    for (std::uint32_t b = 0; b < kIndexBucketCount; ++b, p += 4) {
-        const std::uint32_t first = p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t{p[3]} << 24);
-        if (first < previous) {
-            error = "address index: bucket starts out of order";
-            return false;
-        }
-        previous = first;
-    }
-    if (previous > count) {
-        error = "address index: bucket starts out of order";
-        return false;
-    }
-    image.addressEntries = count;
-    return true;
-}
-
-bool CheckNameIndex(DatabaseImage& image, std::string& error) {
-    const std::uint32_t at = image.layout.header.nameIndexDescriptorOffset;
-    image.nameIndex =
-        DecodeNameIndexDescriptor(image.bytes.subspan(at).first<kNameIndexDescriptorSize>());
-    const NameIndexDescriptor& d = image.nameIndex;
-    if ((d.kind & 0x3F) != 5 || d.number != 2) {
-        error = "name index: wrong descriptor";
-        return false;
-    }
-    if (!Fits(image.bytes, d.offset, d.sectionSize) || 4 * std::uint64_t{d.count} > d.sectionSize) {
-        error = "name index: section outside the file";
-        return false;
-    }
-    return true;
-}
-
-// ---- Text helpers ----
-
-std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Printf(const char* format, ...) {
-    va_list args, again;
-    va_start(args, format);
-    va_copy(again, args);
-    const int n = std::vsnprintf(nullptr, 0, format, args);
-    va_end(args);
-    std::string s(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
-    if (n > 0) std::vsnprintf(s.data(), s.size() + 1, format, again);
-    va_end(again);
-    return s;
-}
+// ---- Text forms ----
 
 std::string Hex(std::span<const std::uint8_t> bytes) {
     std::string s;
@@ -142,6 +52,26 @@ std::string PathKeyForText(std::span<const std::uint8_t> key) {
 
 std::span<const std::uint8_t> AsBytes(std::string_view s) {
     return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
+
+// A JSON string; bytes outside printable ASCII are written as \u00XX, so any key survives a
+// round trip.
+std::string JsonString(std::span<const std::uint8_t> bytes) {
+    std::string out = "\"";
+    for (std::uint8_t c : bytes) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c >= 32 && c < 127) {
+            out += static_cast<char>(c);
+        } else {
+            out += Printf("\\u%04x", c);
+        }
+    }
+    return out + "\"";
+}
+std::string JsonString(std::string_view text) {
+    return JsonString(AsBytes(text));
 }
 
 // A minimal JSON writer: objects and arrays, with commas placed as values are added.
@@ -189,21 +119,7 @@ class Json {
         Text(AsBytes(key));
         out_ += ':';
     }
-    // Bytes outside printable ASCII are written as \u00XX, so any key survives a round trip.
-    void Text(std::span<const std::uint8_t> bytes) {
-        out_ += '"';
-        for (std::uint8_t c : bytes) {
-            if (c == '"' || c == '\\') {
-                out_ += '\\';
-                out_ += static_cast<char>(c);
-            } else if (c >= 32 && c < 127) {
-                out_ += static_cast<char>(c);
-            } else {
-                out_ += Printf("\\u%04x", c);
-            }
-        }
-        out_ += '"';
-    }
+    void Text(std::span<const std::uint8_t> bytes) { out_ += JsonString(bytes); }
 
     std::string& out_;
     std::vector<char> closers_;
@@ -389,258 +305,37 @@ void NameJson(Json& j, std::string_view key, const NameEntry& e) {
         .End();
 }
 
-
-// The path text a key is made from: after blanks and tabs, up to a byte of 32 or below or
-// a ','.
-std::string_view PathText(std::string_view path) {
-    std::size_t i = 0;
-    while (i < path.size() && (path[i] == ' ' || path[i] == '\t')) ++i;
-    std::size_t j = i;
-    while (j < path.size() && static_cast<std::uint8_t>(path[j]) > 32 && path[j] != ',') ++j;
-    return path.substr(i, j - i);
-}
-
 bool StartsWith(std::span<const std::uint8_t> whole, std::span<const std::uint8_t> part) {
     return part.size() <= whole.size() && std::equal(part.begin(), part.end(), whole.begin());
 }
 
+// ---- DNSHASH.DAT ----
+
+std::string TextName(std::string_view name) {
+    std::string out;
+    for (char c : name) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b > 0x20 && b < 0x7F && b != '\\')
+            out += c;
+        else
+            out += Printf("\\x%02x", b);
+    }
+    return out;
+}
+
+std::string JsonRecord(const DnsHashImage& image, std::uint32_t index, const DnsNameRecord& r) {
+    return Printf("{\"index\":%u,\"name\":", index) + JsonString(r.Name()) + ",\"address\":\"" +
+           DottedAddress(r.value) + "\"" +
+           Printf(",\"bucket\":%u,\"next\":%u}", r.hash % image.header.bucketCount, r.next);
+}
+
+std::string TextRecordLine(const DnsHashImage& image, std::uint32_t index, const DnsNameRecord& r) {
+    return Printf("%10u %10u %10u  %-15s  ", index, r.hash % image.header.bucketCount, r.next,
+                  DottedAddress(r.value).c_str()) +
+           TextName(r.Name()) + "\n";
+}
+
 }  // namespace
-
-bool OpenImage(std::span<const std::uint8_t> bytes, DatabaseImage& image, std::string& error) {
-    image = DatabaseImage{};
-    image.bytes = bytes;
-    if (bytes.size() < kHeaderSize) {
-        error = "file too short for a database header";
-        return false;
-    }
-    const FileHeader header = DecodeHeader(bytes.first<kHeaderSize>());
-    if (!CheckHeader(header, bytes.size(), error) ||
-        !CheckTables(header,
-                     bytes.subspan(header.tableDescriptorOffset).first<2 * kTableDescriptorSize>(),
-                     bytes.size(), image.layout, error))
-        return false;
-    image.addressIndexBuilt = header.addressIndexBuilt != 0;
-    image.nameIndexBuilt = header.nameIndexBuilt != 0;
-    return (!image.addressIndexBuilt || CheckAddressIndex(image, error)) &&
-           (!image.nameIndexBuilt || CheckNameIndex(image, error));
-}
-
-bool LoadFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        error = path + ": cannot open";
-        return false;
-    }
-    if (!S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) >= kMaxFileSize) {
-        error = path + ": not a database file";
-        return false;
-    }
-    std::ifstream in(path, std::ios::binary);
-    bytes.resize(static_cast<std::size_t>(st.st_size));
-    if (!in || !in.read(reinterpret_cast<char*>(bytes.data()),
-                        static_cast<std::streamsize>(bytes.size()))) {
-        error = path + ": cannot read";
-        return false;
-    }
-    return true;
-}
-
-bool ReadAddressEntry(const DatabaseImage& image, std::uint32_t number, AddressEntry& entry,
-                      std::string& error) {
-    entry = AddressEntry{};
-    const std::uint32_t count = image.addressEntries;
-    if (!image.addressIndexBuilt || number >= count) {
-        error = "address index: no such entry";
-        return false;
-    }
-    auto keys = Section(image, image.addressIndex.keyOffset, image.addressIndex.keySize);
-    auto paths = Section(image, image.addressIndex.pathOffset, image.addressIndex.pathSize);
-    entry.number = number;
-    entry.address = Get32(keys, 4 * std::size_t{number});
-    entry.categories = Get16(keys, 4 * std::size_t{count} + 2 * std::size_t{number});
-    entry.pathOffset = Get32(BucketSection(image), kBucketTableBytes + 4 * std::size_t{number});
-    if (entry.pathOffset == kNoIndexPath) return true;
-
-    // Path data: the longest key length, items (k, kind, categories, k key bytes), a 0.
-    const std::size_t end = paths.size() - 2;
-    std::size_t p = entry.pathOffset;
-    if (p < kIndexPathReserved || p >= end) {
-        error = Printf("address index: entry %u: path offset out of range", number);
-        return false;
-    }
-    entry.longestKey = paths[p++];
-    while (true) {
-        if (p >= end) {
-            error = Printf("address index: entry %u: path data runs past its section", number);
-            return false;
-        }
-        const std::uint8_t k = paths[p];
-        if (k == 0) break;
-        if (p + 4 + k > end) {
-            error = Printf("address index: entry %u: path item runs past its section", number);
-            return false;
-        }
-        IndexPathItem item;
-        item.kind = paths[p + 1];
-        item.categories = Get16(paths, p + 2);
-        item.key.assign(paths.begin() + p + 4, paths.begin() + p + 4 + k);
-        entry.items.push_back(std::move(item));
-        p += 4 + k;
-    }
-    return true;
-}
-
-bool ReadNameEntry(const DatabaseImage& image, std::uint32_t position, NameEntry& entry,
-                   std::string& error) {
-    entry = NameEntry{};
-    const NameIndexDescriptor& d = image.nameIndex;
-    if (!image.nameIndexBuilt || position >= d.count) {
-        error = "name index: no such entry";
-        return false;
-    }
-    auto section = Section(image, d.offset, d.sectionSize);
-    auto pool = section.subspan(4 * std::size_t{d.count});
-    const std::uint32_t offset = Get32(section, 4 * std::size_t{position});
-    if (!Fits(pool, offset, 4) || !Fits(pool, offset, std::size_t{pool[offset]} + 5)) {
-        error = Printf("name index: entry %u outside the name pool", position);
-        return false;
-    }
-    const std::uint8_t n = pool[offset];
-    entry.position = position;
-    entry.poolOffset = offset;
-    entry.flags = pool[offset + 1];
-    entry.categories = Get16(pool, offset + 2);
-    entry.key.assign(pool.begin() + offset + 4, pool.begin() + offset + 4 + n);
-    return true;
-}
-
-Lookup FindAddress(const DatabaseImage& image, std::uint32_t address, AddressEntry& entry,
-                   std::string& error) {
-    if (!image.addressIndexBuilt) return Lookup::kAbsent;
-    auto buckets = BucketSection(image);
-    auto keys = Section(image, image.addressIndex.keyOffset, image.addressIndex.keySize);
-    const std::uint32_t b = AddressIndexBucket(address);
-    const std::uint32_t first = Get32(buckets, 4 * b), end = Get32(buckets, 4 * (b + 1));
-    for (std::uint32_t e = first; e < end; ++e) {
-        if (Get32(keys, 4 * std::size_t{e}) != address) continue;
-        return ReadAddressEntry(image, e, entry, error) ? Lookup::kFound : Lookup::kCorrupt;
-    }
-    return Lookup::kAbsent;
-}
-
-Lookup FindName(const DatabaseImage& image, std::span<const std::uint8_t> key, NameEntry& entry,
-                std::string& error) {
-    if (!image.nameIndexBuilt) return Lookup::kAbsent;
-    std::uint32_t low = 0, high = image.nameIndex.count;
-    while (low < high) {
-        const std::uint32_t mid = low + (high - low) / 2;
-        if (!ReadNameEntry(image, mid, entry, error)) return Lookup::kCorrupt;
-        if (std::lexicographical_compare(entry.key.begin(), entry.key.end(), key.begin(),
-                                         key.end())) {
-            low = mid + 1;
-        } else if (std::lexicographical_compare(key.begin(), key.end(), entry.key.begin(),
-                                                entry.key.end())) {
-            high = mid;
-        } else {
-            return Lookup::kFound;
-        }
-    }
-    return Lookup::kAbsent;
-}
-
-bool ParseDottedAddress(std::string_view text, std::uint32_t& address) {
-    std::uint32_t result = 0;
-    std::size_t i = 0;
-    for (int part = 0; part < 4; ++part) {
-        if (part > 0) {
-            if (i >= text.size() || text[i] != '.') return false;
-            ++i;
-        }
-        std::uint32_t value = 0;
-        std::size_t digits = 0;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 4) {
-            value = value * 10 + static_cast<std::uint32_t>(text[i] - '0');
-            ++i;
-            ++digits;
-        }
-        if (digits == 0 || digits > 3 || value > 255) return false;
-        result |= value << (8 * part);
-    }
-    if (i != text.size()) return false;
-    address = result;
-    return true;
-}
-
-std::string DottedAddress(std::uint32_t a) {
-    return Printf("%u.%u.%u.%u", a & 0xFF, (a >> 8) & 0xFF, (a >> 16) & 0xFF, a >> 24);
-}
-
-std::vector<std::uint8_t> PathKeyText(std::string_view path) {
-    std::vector<std::uint8_t> key;
-    for (char c : PathText(path)) key.push_back(static_cast<std::uint8_t>(c) | 0x20);
-    return key;
-}
-
-std::vector<std::uint8_t> PathKeySegments(std::string_view path) {
-    constexpr std::size_t kMaxKey = 4096;
-    std::string_view text = PathText(path);
-    if (!text.empty() && text.front() == '/') text.remove_prefix(1);
-    std::vector<std::uint8_t> key;
-    auto append = [&key](std::uint32_t v) {
-        if (key.size() + 4 > kMaxKey) return;
-        for (int i = 0; i < 4; ++i) key.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-    };
-    std::uint32_t crc = 0;
-    bool pending = false;  // bytes since the last '/'
-    for (char ch : text) {
-        std::uint8_t c = static_cast<std::uint8_t>(ch);
-        if (c == '/') {
-            append(crc);
-            pending = false;
-            continue;
-        }
-        if (c >= 'A' && c <= 'Z') c = static_cast<std::uint8_t>(c | 0x20);
-        crc = CrcTable()[(crc ^ c) & 0xFF] ^ (crc >> 8);
-        pending = true;
-    }
-    if (pending) append(crc);
-    return key;
-}
-
-std::vector<std::string> DomainKeys(std::string_view name) {
-    const NameKey normal = MakeNameKey(name, 0);
-    std::string text(normal.bytes.begin(), normal.bytes.end());
-    while (!text.empty() && text.back() == '.') text.pop_back();
-    if (text.empty()) return {};
-
-    std::vector<std::string> labels;
-    for (std::size_t start = 0;;) {
-        const std::size_t dot = text.find('.', start);
-        labels.push_back(text.substr(start, dot == std::string::npos ? dot : dot - start));
-        if (dot == std::string::npos) break;
-        start = dot + 1;
-    }
-    // Dotted numbers (each one followed by a '.' at most 255) keep their order; other names
-    // are reversed by label.
-    bool numeric = true;
-    for (std::size_t i = 0; i < labels.size() && numeric; ++i) {
-        const std::string& l = labels[i];
-        numeric = std::all_of(l.begin(), l.end(), [](char c) { return c >= '0' && c <= '9'; });
-        if (numeric && i + 1 < labels.size())
-            numeric = !l.empty() && l.size() <= 3 && std::stoi(l) <= 255;
-    }
-    if (!numeric) std::reverse(labels.begin(), labels.end());
-
-    std::vector<std::string> keys;
-    std::string key;
-    for (const std::string& l : labels) {
-        if (&l != &labels.front()) key += '.';
-        key += l;
-        keys.push_back(key);
-    }
-    std::reverse(keys.begin(), keys.end());
-    return keys;
-}
 
 bool ReportInfo(const DatabaseImage& image, ReportFormat format, std::string& out, std::string&) {
     if (format == ReportFormat::kJson)
@@ -791,4 +486,95 @@ bool ReportLookup(const DatabaseImage& image, std::string_view query,
     return true;
 }
 
-}  // namespace dbbuild
+bool DnsHashInfoText(const DnsHashImage& image, std::string& out, std::string& error) {
+    DnsHashSummary s;
+    if (!CheckDnsHash(image, s, error)) return false;
+    const DnsHashHeader& h = image.header;
+    out = "DNS resolving database\n";
+    out += Printf("magic          0x%04x\n", h.magic);
+    out += Printf("record size    %u\n", h.recordSize);
+    out += Printf("bucket table   offset %u, %u buckets, %u used\n", h.tableOffset, h.bucketCount,
+                  s.bucketsUsed);
+    out += Printf("record area    offset %u\n", h.recordOffset);
+    out += Printf("records        %u\n", h.recordCount);
+    out += Printf("name bytes     %u\n", h.nameBytes);
+    out += Printf("longest ring   %u\n", s.longestRing);
+    out += Printf("file size      %llu\n", static_cast<unsigned long long>(image.size));
+    return true;
+}
+
+bool DnsHashInfoJson(const DnsHashImage& image, std::string& out, std::string& error) {
+    DnsHashSummary s;
+    if (!CheckDnsHash(image, s, error)) return false;
+    const DnsHashHeader& h = image.header;
+    out = Printf("{\"magic\":%u,\"recordSize\":%u,\"tableOffset\":%u,\"bucketCount\":%u,", h.magic,
+                 h.recordSize, h.tableOffset, h.bucketCount);
+    out += Printf("\"recordOffset\":%u,\"recordCount\":%u,\"nameBytes\":%u,", h.recordOffset,
+                  h.recordCount, h.nameBytes);
+    out += Printf("\"bucketsUsed\":%u,\"longestRing\":%u,\"fileSize\":%llu}\n", s.bucketsUsed,
+                  s.longestRing, static_cast<unsigned long long>(image.size));
+    return true;
+}
+
+bool DnsHashDumpText(const DnsHashImage& image, std::string& out, std::string& error) {
+    DnsHashSummary s;
+    if (!CheckDnsHash(image, s, error)) return false;
+    std::string text =
+        Printf("%10s %10s %10s  %-15s  %s\n", "index", "bucket", "next", "address", "name");
+    if (!ForEachDnsRecord(image, error, [&](std::uint32_t i, const DnsNameRecord& r) {
+            text += TextRecordLine(image, i, r);
+            return true;
+        }))
+        return false;
+    out = std::move(text);
+    return true;
+}
+
+bool DnsHashDumpJson(const DnsHashImage& image, std::string& out, std::string& error) {
+    DnsHashSummary s;
+    if (!CheckDnsHash(image, s, error)) return false;
+    std::string text = Printf("{\"bucketCount\":%u,\"records\":[", image.header.bucketCount);
+    if (!ForEachDnsRecord(image, error, [&](std::uint32_t i, const DnsNameRecord& r) {
+            if (i > 0) text += ",";
+            text += JsonRecord(image, i, r);
+            return true;
+        }))
+        return false;
+    out = std::move(text) + "]}\n";
+    return true;
+}
+
+bool DnsHashLookupText(const DnsHashImage& image, std::string_view name, std::string& out,
+                       std::string& error) {
+    DnsLookupResult r;
+    if (!LookupDnsName(image, name, r, error)) return false;
+    out = "name     " + TextName(name.substr(0, kDnsMaxName)) + "\n";
+    out += Printf("hash     0x%08x\n", r.hash);
+    out += Printf("bucket   %u of %u\n", r.bucket, image.header.bucketCount);
+    out += "ring    ";
+    if (r.visited.empty()) out += " (empty)";
+    for (std::size_t i = 0; i < r.visited.size(); ++i)
+        out += (i ? " -> " : " ") + std::to_string(r.visited[i]);
+    out += "\n";
+    if (r.found)
+        out += Printf("found    record %u: ", r.index) + DottedAddress(r.record.value) + "\n";
+    else
+        out += "found    no\n";
+    return true;
+}
+
+bool DnsHashLookupJson(const DnsHashImage& image, std::string_view name, std::string& out,
+                       std::string& error) {
+    DnsLookupResult r;
+    if (!LookupDnsName(image, name, r, error)) return false;
+    out = "{\"name\":" + JsonString(name.substr(0, kDnsMaxName)) +
+          Printf(",\"hash\":%u,\"bucket\":%u,\"ring\":[", r.hash, r.bucket);
+    for (std::size_t i = 0; i < r.visited.size(); ++i)
+        out += (i ? "," : "") + std::to_string(r.visited[i]);
+    out += Printf("],\"found\":%s", r.found ? "true" : "false");
+    if (r.found) out += ",\"record\":" + JsonRecord(image, r.index, r.record);
+    out += "}\n";
+    return true;
+}
+
+}  // namespace dbreports

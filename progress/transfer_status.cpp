@@ -1,9 +1,11 @@
-#include "update/transfer_status.h"
+#include "progress/transfer_status.h"
 
+#include "platform/process_state.h"
 #include "resources/dialogs.h"
+#include "ui/progress.h"
 #include "ui/window.h"
 
-namespace update {
+namespace progress {
 namespace {
 
 using namespace ui;
@@ -64,6 +66,20 @@ void DrawBar() {
     ReleaseDC(area, hdc);
 }
 
+// The window as the report of the work below it.
+const ui::ProgressReport kWindowReport{
+    .open = progress::OpenSharedProgressWindow,
+    .setText = progress::SetProgressText,
+    .close = progress::DestroySharedProgressWindow,
+    .openOwn = progress::OpenPrivateProgressWindow,
+};
+
+void ResetAndInstall() {
+    ResetTransferStatus();
+    InstallProgressWindow();
+}
+const platform::StateReset kReset{platform::StateLayer::kProgress, &ResetAndInstall};
+
 }  // namespace
 
 TransferStatusState& TransferStatus() { return g_status; }
@@ -74,8 +90,10 @@ void ResetTransferStatus() {
     g_status = TransferStatusState{};
 }
 
-void ShowTransferStatus(std::optional<std::string_view> text, int newLevel, int showCancel,
-                        int showBar, int noRepaint) {
+void InstallProgressWindow() { ui::InstallProgressReport(&kWindowReport); }
+
+void ShowTransferStatus(std::optional<std::string_view> text, StatusLevel level,
+                        StatusParts parts, StatusPaint paint) {
     auto& s = g_status;
     bool created = true;
     if (s.window != 0) {
@@ -87,9 +105,9 @@ void ShowTransferStatus(std::optional<std::string_view> text, int newLevel, int 
         created = s.window != 0;
         if (created) {
             ShowWindow(s.window, SW_SHOW);
-            s.barShown = showBar == 1;
+            s.barShown = parts.bar;
             ShowWindow(GetDlgItem(s.window, kBarAreaId), s.barShown ? SW_SHOW : SW_HIDE);
-            s.cancelShown = showCancel == 1;
+            s.cancelShown = parts.cancel;
             HWND cancel = GetDlgItem(s.window, kCancelButtonId);
             ShowWindow(cancel, s.cancelShown ? SW_SHOW : SW_HIDE);
             if (s.cancelShown) SetFocus(cancel);
@@ -97,16 +115,16 @@ void ShowTransferStatus(std::optional<std::string_view> text, int newLevel, int 
         }
     }
     if (s.depth < kStatusLevels) s.texts[static_cast<std::size_t>(s.depth)] = text ? std::string(*text) : "";
-    if (newLevel == 1) ++s.depth;
+    if (level == StatusLevel::kNew) ++s.depth;
     if (!created) return;
     if (s.barShown) DrawBar();
-    if (noRepaint != 1) UpdateWindow(s.window);
+    if (paint == StatusPaint::kNow) UpdateWindow(s.window);
 }
 
-void CloseTransferStatus(int force) {
+void CloseTransferStatus(StatusClose close) {
     auto& s = g_status;
     if (s.window == 0) return;
-    if (force == 1) {
+    if (close == StatusClose::kAll) {
         s.depth = 0;
     } else if (s.depth > 0) {
         --s.depth;
@@ -149,6 +167,7 @@ void DestroySharedProgressWindow() {
     DeleteDrawingObjects();
     g_status.window = 0;
     g_status.depth = 0;
+    g_status.texts = {};
 }
 
 INT_PTR TransferStatusProc(HWND hwnd, UINT message, WPARAM, LPARAM) {
@@ -158,10 +177,11 @@ INT_PTR TransferStatusProc(HWND hwnd, UINT message, WPARAM, LPARAM) {
             SetFocus(GetDlgItem(hwnd, kCancelButtonId));
             return TRUE;
         case WM_PAINT:
-            if (s.TransferActive) ShowTransferStatus(std::nullopt, 0, 1, 1, 1);
+            if (s.TransferActive)
+                ShowTransferStatus(std::nullopt, StatusLevel::kSame, {}, StatusPaint::kLater);
             return FALSE;
         case WM_COMMAND:
-            if (s.cancelShown) CloseTransferStatus(1);
+            if (s.cancelShown) CloseTransferStatus(StatusClose::kAll);
             s.cancelShown = false;
             s.TransferCancelRequested = true;
             return TRUE;
@@ -173,4 +193,4 @@ INT_PTR TransferStatusProc(HWND hwnd, UINT message, WPARAM, LPARAM) {
     }
 }
 
-}  // namespace update
+}  // namespace progress

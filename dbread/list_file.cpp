@@ -1,21 +1,15 @@
-#include "dbbuild/list_file.h"
-#include "dbbuild/bytes.h"
-#include "dbbuild/record_reader.h"
+#include "dbread/list_file.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
 
-namespace dbbuild {
+#include "dbread/bytes.h"
+#include "dbread/record_reader.h"
+
+namespace dbread {
 namespace {
 
-void Put16(std::vector<std::uint8_t>& b, std::size_t o, std::size_t v) {
-    b[o] = static_cast<std::uint8_t>(v);
-    b[o + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-void Put32(std::vector<std::uint8_t>& b, std::size_t o, std::size_t v) {
-    for (int i = 0; i < 4; ++i) b[o + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 void Append16(std::vector<std::uint8_t>& b, std::uint16_t v) {
     b.push_back(static_cast<std::uint8_t>(v));
     b.push_back(static_cast<std::uint8_t>(v >> 8));
@@ -34,7 +28,6 @@ std::string Hex(std::size_t v) {
     std::snprintf(buf, sizeof buf, "0x%zx", v);
     return buf;
 }
-
 
 // Walks every record of an address section; false with the reason at the first one that
 // does not fit.
@@ -471,4 +464,4 @@ std::vector<std::uint8_t> PathKeyForLevel(int level, std::string_view text) {
     return level == 3 ? PathKeySegments(text) : PathKeyText(text);
 }
 
-}  // namespace dbbuild
+}  // namespace dbread

@@ -1,4 +1,4 @@
-#include "update/transfer_status.h"
+#include "progress/transfer_status.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 namespace {
 
 using namespace ui;
-using namespace update;
+using namespace progress;
 
 constexpr COLORREF kDarkBlue = RGB(0, 0, 128);
 constexpr COLORREF kWhite = RGB(255, 255, 255);
@@ -35,7 +35,7 @@ class TransferStatusTest : public ::testing::Test {
     const Surface& BarAt(int percent) {
         auto& s = TransferStatus();
         if (!s.window) {
-            ShowTransferStatus(std::nullopt, 1, 1, 1, 1);
+            ShowTransferStatus(std::nullopt, StatusLevel::kNew, {}, StatusPaint::kLater);
             HWND area = GetDlgItem(s.window, kBarAreaId);
             RECT r;
             GetWindowRect(area, r);
@@ -47,7 +47,7 @@ class TransferStatusTest : public ::testing::Test {
             s.haveDrawingObjects = false;  // the bar rectangle is taken anew
         }
         s.percentage = percent;
-        ShowTransferStatus(std::nullopt, 0, 1, 1, 1);
+        ShowTransferStatus(std::nullopt, StatusLevel::kSame, {}, StatusPaint::kLater);
         return *WindowSurface(GetDlgItem(s.window, kBarAreaId));
     }
 
@@ -55,7 +55,7 @@ class TransferStatusTest : public ::testing::Test {
 };
 
 TEST_F(TransferStatusTest, TheWindowIsMadeFromItsTemplate) {
-    ShowTransferStatus(std::nullopt, 1, 1, 1, 0);
+    ShowTransferStatus(std::nullopt, StatusLevel::kNew);
     HWND w = TransferStatus().window;
     ASSERT_NE(w, 0u);
     EXPECT_EQ(GetWindowText(w), "Veldana Message");
@@ -71,15 +71,35 @@ TEST_F(TransferStatusTest, TheWindowIsMadeFromItsTemplate) {
     EXPECT_EQ(r.width(), (176 * base.cx + 2) / 4);
 
     // Without Cancel and bar: both hidden, and later calls cannot bring them back.
-    CloseTransferStatus(1);
+    CloseTransferStatus(StatusClose::kAll);
     display.RunUntilIdle();
-    ShowTransferStatus("text", 1, 0, 0, 0);
+    ShowTransferStatus("text", StatusLevel::kNew, {.cancel = false, .bar = false});
     w = TransferStatus().window;
     EXPECT_FALSE(IsWindowVisible(GetDlgItem(w, kCancelButtonId)));
     EXPECT_FALSE(IsWindowVisible(GetDlgItem(w, kBarAreaId)));
-    ShowTransferStatus("again", 0, 1, 1, 0);
+    ShowTransferStatus("again", StatusLevel::kSame);
     EXPECT_FALSE(IsWindowVisible(GetDlgItem(w, kCancelButtonId)));
     EXPECT_EQ(StatusText(), "again");
+}
+
+TEST_F(TransferStatusTest, BarIsExactToThePixel) {
+    // The bar area is 102 x 16: inside its one-pixel margin the bar runs from (1, 1) to
+    // (101, 15), so the yellow part of f percent ends at column f.
+    for (const int f : {37, 0, 100, 1}) {
+        const Surface& s = BarAt(f);
+        auto expected = [f](int x, int y) -> COLORREF {
+            if (y == 1) return f > 0 && x <= f - 1 ? kWhite : kDarkBlue;      // top edge
+            if (x == 1) return f > 0 ? kWhite : kDarkBlue;                    // left edge
+            if (y == 15) return x >= f + 2 || x == 101 ? kWhite : kDarkBlue;  // bottom edge
+            if (x == 101) return kWhite;                                      // right edge
+            if (f > 0 && x == f + 1) return kDarkBlue;  // the divider after the yellow part
+            if (f > 0 && x <= f) return kYellow;
+            return kBlue;
+        };
+        for (int y = 1; y <= 15; ++y)
+            for (int x = 1; x <= 101; ++x)
+                ASSERT_EQ(s.Pixel(x, y), expected(x, y)) << f << "%: " << x << "," << y;
+    }
 }
 
 TEST_F(TransferStatusTest, BarAtZeroIsBlueInsideItsOutline) {
@@ -128,30 +148,30 @@ TEST_F(TransferStatusTest, BarAtHundredIsAllYellow) {
 
 TEST_F(TransferStatusTest, LevelsOpenAndClose) {
     // One new level with two more texts: one close ends it.
-    ShowTransferStatus(std::nullopt, 1, 1, 1, 0);
-    ShowTransferStatus("server one", 0, 1, 1, 0);
-    ShowTransferStatus("server two", 0, 1, 1, 0);
+    ShowTransferStatus(std::nullopt, StatusLevel::kNew);
+    ShowTransferStatus("server one", StatusLevel::kSame);
+    ShowTransferStatus("server two", StatusLevel::kSame);
     EXPECT_EQ(TransferStatus().depth, 1);
     HWND first = TransferStatus().window;
-    CloseTransferStatus(0);
+    CloseTransferStatus(StatusClose::kOneLevel);
     EXPECT_EQ(TransferStatus().window, 0u);
     display.RunUntilIdle();
     EXPECT_FALSE(IsWindow(first));
 
     // Two levels: closing the inner one puts the outer text back.
-    ShowTransferStatus("A", 1, 1, 1, 0);
-    ShowTransferStatus("B", 1, 1, 1, 0);
+    ShowTransferStatus("A", StatusLevel::kNew);
+    ShowTransferStatus("B", StatusLevel::kNew);
     EXPECT_EQ(StatusText(), "B");
-    CloseTransferStatus(0);
+    CloseTransferStatus(StatusClose::kOneLevel);
     EXPECT_EQ(StatusText(), "A");
-    CloseTransferStatus(0);
+    CloseTransferStatus(StatusClose::kOneLevel);
     EXPECT_EQ(TransferStatus().window, 0u);
-    CloseTransferStatus(0);  // nothing open: nothing happens
+    CloseTransferStatus(StatusClose::kOneLevel);  // nothing open: nothing happens
 }
 
 TEST_F(TransferStatusTest, CancelClosesAtOnceAndAsksTheTransferToStop) {
-    ShowTransferStatus("A", 1, 1, 1, 0);
-    ShowTransferStatus("B", 1, 1, 1, 0);
+    ShowTransferStatus("A", StatusLevel::kNew);
+    ShowTransferStatus("B", StatusLevel::kNew);
     HWND w = TransferStatus().window;
     display.Click(w, kCancelButtonId);
     display.RunUntilIdle();
@@ -162,7 +182,7 @@ TEST_F(TransferStatusTest, CancelClosesAtOnceAndAsksTheTransferToStop) {
 }
 
 TEST_F(TransferStatusTest, EscapeWithCancelHiddenRequestsCancelButKeepsTheWindow) {
-    ShowTransferStatus("Please Wait: Resolving x", 1, 0, 0, 0);
+    ShowTransferStatus("Please Wait: Resolving x", StatusLevel::kNew, {.cancel = false, .bar = false});
     HWND w = TransferStatus().window;
     display.PressKey(w, VK_ESCAPE);
     display.RunUntilIdle();

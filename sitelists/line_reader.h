@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-namespace dbbuild {
+namespace sitelists {
 
 constexpr int kLineFileSlots = 25;
 constexpr std::size_t kLineBufferSize = 4096;  // a longer line comes in pieces of 4095
@@ -24,4 +24,4 @@ void CloseLineFile(int slot);
 // Closes every slot.
 void ResetLineFiles();
 
-}  // namespace dbbuild
+}  // namespace sitelists

@@ -1,6 +1,6 @@
-// Read-only inspection of a DNS resolving database (DNSHASH.DAT), for veldana-db, tests and
-// fuzzing: the checked header, the records, a lookup done the way the filter does it, and
-// the inspector's reports (info, dump, lookup) as text or as JSON.
+// Read-only access to a DNS resolving database (DNSHASH.DAT), for the filter, veldana-db,
+// tests and fuzzing: the checked header, the records, a lookup done the way the filter does
+// it, and the whole-file check.
 //
 // Nothing here trusts the file. Opening checks the header against the file's real size: the
 // magic, the record size, the table offset, the bucket count (at least 100, and its record
@@ -10,28 +10,45 @@
 // before it is used, and every ring walk ends after at most (record count) records, so a
 // damaged or foreign file is refused with a reason and never read past its end.
 //
-// Info and dump check the whole file first: every bucket word and record, each record's
-// hash against its name, each ring returning to its head with only records of its bucket,
-// every record in exactly one ring, and the name byte total. Names are shown with bytes
-// outside 0x21..0x7E (and the backslash) escaped as \xNN in text; JSON strings escape them
-// as \u00NN, reading the name as Latin-1.
+// The whole-file check (CheckDnsHash) goes through every bucket word and record, each
+// record's hash against its name, each ring returning to its head with only records of its
+// bucket, every record in exactly one ring, and the name byte total.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
-#include "dbbuild/dns_hash.h"
-#include "platform/files.h"
+#include "dbread/dns_hash_format.h"
 
-namespace dbbuild {
+namespace dbread {
+
+// Owns a descriptor opened read-only and closes it.
+class ReadOnlyFile {
+  public:
+    ReadOnlyFile() = default;
+    explicit ReadOnlyFile(int fd) : fd_(fd) {}
+    ReadOnlyFile(ReadOnlyFile&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
+    ReadOnlyFile& operator=(ReadOnlyFile&& o) noexcept;
+    ReadOnlyFile(const ReadOnlyFile&) = delete;
+    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+    ~ReadOnlyFile();
+
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+
+  private:
+    int fd_ = -1;
+};
 
 // An open database: a file opened read-only, or bytes held by the caller (which must outlive
 // the image).
 struct DnsHashImage {
-    platform::FileHandle file;
+    ReadOnlyFile file;
     std::span<const std::uint8_t> bytes;
     bool inMemory = false;
     std::uint64_t size = 0;
@@ -51,8 +68,13 @@ struct DnsHashSummary {
     std::uint32_t bucketsUsed = 0;
     std::uint32_t longestRing = 0;
 };
-// The whole-file check of info and dump.
+// The whole-file check (see above).
 bool CheckDnsHash(const DnsHashImage& image, DnsHashSummary& summary, std::string& error);
+
+// Calls each(index, record) for every record in index order, reading them in chunks; false
+// when a read fails (reason in `error`) or `each` returns false. Records are not checked.
+bool ForEachDnsRecord(const DnsHashImage& image, std::string& error,
+                      const std::function<bool(std::uint32_t, const DnsNameRecord&)>& each);
 
 struct DnsLookupResult {
     std::uint32_t hash = 0;
@@ -67,14 +89,4 @@ struct DnsLookupResult {
 bool LookupDnsName(const DnsHashImage& image, std::string_view name, DnsLookupResult& result,
                    std::string& error);
 
-// The inspector's reports. Each returns false with the reason in `error` for a damaged file.
-bool DnsHashInfoText(const DnsHashImage& image, std::string& out, std::string& error);
-bool DnsHashInfoJson(const DnsHashImage& image, std::string& out, std::string& error);
-bool DnsHashDumpText(const DnsHashImage& image, std::string& out, std::string& error);
-bool DnsHashDumpJson(const DnsHashImage& image, std::string& out, std::string& error);
-bool DnsHashLookupText(const DnsHashImage& image, std::string_view name, std::string& out,
-                       std::string& error);
-bool DnsHashLookupJson(const DnsHashImage& image, std::string_view name, std::string& out,
-                       std::string& error);
-
-}  // namespace dbbuild
+}  // namespace dbread

@@ -1,21 +1,20 @@
-// Read-only access to a database file held in memory, for the inspector (veldana-db), tests
-// and fuzzing: the header and table descriptors with the checks RdbOpen makes, and the two
-// indexes as the filter reads them (the address index by bucket, the name index by binary
-// search). Every offset, count and size taken from the bytes is checked against them before
-// use, so any input is safe; a damaged file gives false / Lookup::kCorrupt and a reason.
-// The inspector's reports (info, dump, lookup) are made here as text or JSON.
+// Read-only access to a database file held in memory, for the filter, the inspector
+// (veldana-db), tests and fuzzing: the header and table descriptors with the checks RdbOpen
+// makes, and the two indexes as the filter reads them (the address index by bucket, the name
+// index by binary search). Every offset, count and size taken from the bytes is checked
+// against them before use, so any input is safe; a damaged file gives false /
+// Lookup::kCorrupt and a reason.
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "dbbuild/record_file.h"
+#include "dbread/record_format.h"
 
-namespace dbbuild {
+namespace dbread {
 
 struct DatabaseImage {
     std::span<const std::uint8_t> bytes;
@@ -68,10 +67,6 @@ Lookup FindAddress(const DatabaseImage& image, std::uint32_t address, AddressEnt
 Lookup FindName(const DatabaseImage& image, std::span<const std::uint8_t> key, NameEntry& entry,
                 std::string& error);
 
-// a.b.c.d to the address word (first octet in the lowest byte), and back.
-bool ParseDottedAddress(std::string_view text, std::uint32_t& address);
-std::string DottedAddress(std::uint32_t address);
-
 // The two forms of a path key (see PathKeyForLevel for which level takes which): the
 // lower-cased path text, and the running CRC-32 taken at every '/' (and at the end), 4
 // bytes each. Both start after blanks and tabs and end at a byte of 32 or below or at ','.
@@ -82,15 +77,4 @@ std::vector<std::uint8_t> PathKeySegments(std::string_view path);
 // dotted numbers keeps its order and gives its leading parts. Most specific first.
 std::vector<std::string> DomainKeys(std::string_view name);
 
-enum class ReportFormat { kText, kJson };
-bool ReportInfo(const DatabaseImage& image, ReportFormat format, std::string& out,
-                std::string& error);
-bool ReportDump(const DatabaseImage& image, ReportFormat format, std::string& out,
-                std::string& error);
-// `query` is a dotted address (looked up in both indexes) or a name; `path`, when given, is
-// matched against the address entry's path items.
-bool ReportLookup(const DatabaseImage& image, std::string_view query,
-                  std::optional<std::string_view> path, ReportFormat format, std::string& out,
-                  std::string& error);
-
-}  // namespace dbbuild
+}  // namespace dbread

@@ -1,0 +1,18 @@
+// Text forms shared by the readers, their reports and the console: printf into a string,
+// and the dotted form of an IPv4 address word (first octet in the lowest byte).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace dbread {
+
+std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// a.b.c.d (each part 1 to 3 digits, at most 255, nothing around it) to the address word,
+// and back.
+bool ParseDottedAddress(std::string_view text, std::uint32_t& address);
+std::string DottedAddress(std::uint32_t address);
+
+}  // namespace dbread
