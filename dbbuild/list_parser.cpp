@@ -10,6 +10,9 @@
 #include "sitelists/site_entries.h"
 
 namespace dbbuild {
+
+using namespace dbread;
+
 namespace {
 
 constexpr std::uint16_t kSiteBlockBit = 0x1000;

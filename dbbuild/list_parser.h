@@ -1,6 +1,6 @@
 // List parsing: turns a category list file (VELDA.NOT, VELDA.YES) and the administrator's
 // site lists and domains (the SiteListImage) into inserts of the record file engine, for
-// the database build. The list file format and its checks are in dbbuild/list_file.h.
+// the database build. The list file format and its checks are in dbread/list_file.h.
 //
 // Contract:
 //  - State is global, as the engine's is: the format level and the loaded list stay valid
@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "dbbuild/list_file.h"
+#include "dbread/list_file.h"
 #include "sitelists/site_entries.h"
 
 namespace dbbuild {
@@ -74,7 +74,7 @@ std::string DomainKey(std::string_view name);
 int ListFormatLevel();
 void SetListFormatLevel(int level);
 // The layout of the loaded list (empty when none is loaded).
-const ListLayout& LoadedListLayout();
+const dbread::ListLayout& LoadedListLayout();
 // Frees the loaded list; the format level stays.
 void ReleaseCategoryList();
 // Drops every state: no list, format level 1.

@@ -15,8 +15,6 @@ namespace {
 
 using namespace settings;
 
-constexpr int kMessageCaptionString = 3000;
-
 PolicyState g_policy;
 
 constexpr int kBlockPageHostString = 9000;
@@ -130,7 +128,7 @@ void SelectListForPeriod(ui::HWND, int selection) {
             std::string format = resources::LoadStr(3122);
             std::size_t at = format.find("%s");
             if (at != std::string::npos) format.replace(at, 2, file);
-            ui::MessageBox(0, format, resources::LoadStr(kMessageCaptionString), ui::MB_OK);
+            ui::MessageBox(0, format, resources::LoadStr(resources::kMessageCaptionString), ui::MB_OK);
         }
     }
     auto& model = g_policy.policy;

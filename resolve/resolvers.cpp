@@ -23,14 +23,12 @@ using sitelists::SplitUrl;
 
 namespace {
 
-constexpr int kNotRespondingString = 3015;  // "Velda Central is not responding. ..."
-constexpr int kWinsockErrorString = 2004;   // "WINSOCK Error"
 constexpr int kResolvingString = 3109;      // "Please Wait: Resolving %s"
 constexpr std::uint16_t kWinsockVersion = 0x0101;
 
 void ShowNotResponding() {
-    ui::MessageBox(0, resources::LoadStr(kNotRespondingString),
-                   resources::LoadStr(kWinsockErrorString), ui::MB_OK);
+    ui::MessageBox(0, resources::LoadStr(resources::kNotRespondingString),
+                   resources::LoadStr(resources::kWinsockErrorString), ui::MB_OK);
 }
 
 bool StartSockets() {

@@ -14,6 +14,11 @@ namespace resources {
 
 constexpr std::size_t kMaxStringLength = 254;
 
+// Texts that several modules show.
+constexpr int kMessageCaptionString = 3000;  // "Veldana Message"
+constexpr int kNotRespondingString = 3015;   // "Velda Central is not responding. ..."
+constexpr int kWinsockErrorString = 2004;    // "WINSOCK Error"
+
 // The text of string `id`; empty text when there is no such string.
 std::string LoadStr(int id);
 

@@ -19,7 +19,6 @@ RegistrationState g_registration;
 
 constexpr int kLibraryString = 2438;  // "VD-PROXY.DLL"
 constexpr int kRemoveQuestionString = 2439;
-constexpr int kMessageCaptionString = 3000;
 constexpr std::size_t kSourceChars = 25;
 constexpr std::size_t kCommandLineChars = 79;
 
@@ -91,7 +90,7 @@ int RegisterFilterAtStartup(std::string_view commandLine, std::string& redirectP
             i += 2;
         } else if (c == '/' && next == 'R') {
             int answer = ui::MessageBox(0, resources::LoadStr(kRemoveQuestionString),
-                                        resources::LoadStr(kMessageCaptionString), ui::MB_OKCANCEL);
+                                        resources::LoadStr(resources::kMessageCaptionString), ui::MB_OKCANCEL);
             if (answer == ui::IDOK) {
                 RemoveFilterAndSettings();
                 return 0;

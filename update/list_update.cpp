@@ -32,13 +32,13 @@ ListUpdateState g_update;
 constexpr int kServerStrings[] = {13, 18, 19};  // primary, secondary, mirror
 constexpr int kVersionString = 3;
 constexpr int kDefaultSourceString = 24;
-constexpr int kCaptionString = 3000;
-constexpr int kWinsockCaptionString = 2004;
-constexpr int kNotRespondingString = 3015;
+using resources::kMessageCaptionString;
+using resources::kNotRespondingString;
+using resources::kWinsockErrorString;
 constexpr std::uint16_t kWinsockVersion = 0x0101;
 constexpr std::size_t kMaxListBytes = 1048576;
 
-void Show(ui::HWND owner, int textId, int captionId = kCaptionString) {
+void Show(ui::HWND owner, int textId, int captionId = kMessageCaptionString) {
     ui::MessageBox(owner, resources::LoadStr(textId), resources::LoadStr(captionId), ui::MB_OK);
 }
 
@@ -95,15 +95,15 @@ int IdentifyListFile(std::string_view fileName) {
     if (platform::ReadSome(f.get(), content) != size) return 0;
     f.reset();
     sitelists::UnscrambleSiteList(content);
-    return dbbuild::CheckListHeader(fileName, content, dbbuild::kBuildListKinds);
+    return dbbuild::CheckListHeader(fileName, content, dbread::kBuildListKinds);
 }
 
 void ReportListFailure(ui::HWND owner, std::string_view fileName, int restrictedTextId,
                        int approvedTextId) {
     if (fileName == "DNSRAW.NOT" || fileName == "DNSRAW.YES") return;
     int kind = IdentifyListFile(fileName);
-    if (kind == 1) Show(owner, restrictedTextId, kWinsockCaptionString);
-    if (kind == 2) Show(owner, approvedTextId, kWinsockCaptionString);
+    if (kind == 1) Show(owner, restrictedTextId, kWinsockErrorString);
+    if (kind == 2) Show(owner, approvedTextId, kWinsockErrorString);
 }
 
 void AnnounceNewerProgram() {
@@ -305,7 +305,7 @@ void UpdateAllLists(ui::HWND owner, UpdateStart start, const DatabaseRebuild& re
         case UpdateOutcome::kNotFetched: text = 8303; break;
         case UpdateOutcome::kInstalled: break;
     }
-    ui::MessageBox(active, resources::LoadStr(text), resources::LoadStr(kCaptionString), ui::MB_OK);
+    ui::MessageBox(active, resources::LoadStr(text), resources::LoadStr(kMessageCaptionString), ui::MB_OK);
 }
 
 }  // namespace update

@@ -30,7 +30,6 @@ protected:
     testsupport::TempInstall install;
     ui::HeadlessDisplay display;
     void SetUp() override {
-        ui::ResetWindowLayer();
         display.onStuck = [](const std::string& s) { FAIL() << "stuck\n" << s; };
     }
     void TearDown() override { ui::ResetWindowLayer(); }

@@ -28,9 +28,6 @@ class ResolversNetworkTest : public ::testing::Test {
     std::unique_ptr<dnspeers::NsdChain> chain;
 
     void SetUp() override {
-        ui::ResetWindowLayer();
-        ResetDnsClient();
-        sitelists::ResetSiteLists();
         display.onStuck = nullptr;  // waits on sockets are expected
     }
     // Tests run side by side in separate processes: each starts servers in its own block.

@@ -39,9 +39,6 @@ class ResolversTest : public ::testing::Test {
     testsupport::TempInstall install;
     ui::HeadlessDisplay display;
     void SetUp() override {
-        ui::ResetWindowLayer();
-        ResetDnsClient();
-        sitelists::ResetSiteLists();
         display.onStuck = [](const std::string& s) { FAIL() << "stuck\n" << s; };
     }
     void TearDown() override {

@@ -22,8 +22,6 @@ protected:
     ui::HeadlessDisplay display;
     std::string page;  // the policy's block page, as start-up passes it
     void SetUp() override {
-        ui::ResetWindowLayer();
-        ResetRegistration();
         platform::RegKey web;
         ASSERT_EQ(platform::RegCreateKey(platform::HkeyLocalMachine(),
                                          "SYSTEM\\CurrentControlSet\\Services\\W3SVC\\Parameters", web),

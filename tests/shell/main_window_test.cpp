@@ -34,8 +34,6 @@ protected:
     testsupport::TempInstall install;
     ui::HeadlessDisplay display;
     void SetUp() override {
-        ui::ResetWindowLayer();
-        ResetShell();
         display.onStuck = [](const std::string& s) { FAIL() << "stuck\n" << s; };
         // The lists count as fetched today, so creation checks the databases only.
         ASSERT_TRUE(RegisterMainWindowClass());

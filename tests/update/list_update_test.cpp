@@ -38,11 +38,6 @@ class ListUpdateUnitTest : public ::testing::Test {
     testsupport::TempInstall install;
     ui::HeadlessDisplay display;
     void SetUp() override {
-        ui::ResetWindowLayer();
-        ResetListUpdate();
-        ResetSchedule();
-        ResetHttpTransfer();
-        ResetTransferStatus();
         display.onStuck = [](const std::string& s) { FAIL() << "stuck\n" << s; };
     }
     void TearDown() override {

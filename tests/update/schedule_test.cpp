@@ -57,7 +57,6 @@ class ScheduleTest : public ::testing::Test {
   protected:
     testsupport::TempInstall install;
     void SetUp() override {
-        ResetSchedule();
         install.writeFile(install.file("VELDA.NOT"), "list");
         install.writeFile(install.file("VELDA.YES"), "list");
     }
