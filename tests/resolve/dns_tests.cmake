@@ -7,7 +7,7 @@ veldana_test(dns_parse_tests dns_parse_test.cpp LIBS veldana_dns veldana_dnspeer
 
 # Against servers on loopback. Every test has its own address block, so tests run side by
 # side; the sanitizer tree uses another network, so that both trees can run at once.
-veldana_test(dns_network_tests dns_network_test.cpp LIBS veldana_dns veldana_dnspeers)
+veldana_test(dns_network_tests dns_network_test.cpp LIBS veldana_dns veldana_dnspeers veldana_progress)
 if(VELDANA_SANITIZE)
     target_compile_definitions(dns_network_tests PRIVATE VELDANA_DNS_NET="127.54.")
 else()
