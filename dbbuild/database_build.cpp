@@ -1,6 +1,11 @@
 #include "dbbuild/database_build.h"
 
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <random>
 
 #include "dbbuild/list_parser.h"
 #include "dbbuild/record_file.h"
@@ -28,6 +33,7 @@ constexpr DatabaseKind kDatabases[] = {
     {settings::kFileNoneYesBin, 0, nullptr, true, 1},
 };
 
+constexpr int kTemporarySuffix = 6;
 constexpr std::uint16_t kSiteBlockBit = 0x1000;
 constexpr std::uint16_t kApprovedListFlags = 0x0002;
 
@@ -84,6 +90,35 @@ std::string TemporaryName(const std::string& path) {
     return dot == std::string::npos ? path + "TMP" : path.substr(0, dot + 1) + "TMP";
 }
 
+int ReserveTemporaryFile(const std::string& path, std::string& temp) {
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::random_device random;
+    const std::string base = TemporaryName(path) + "-";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = base;
+        for (int i = 0; i < kTemporarySuffix; ++i) name += kLetters[random() % (sizeof kLetters - 1)];
+        const int fd = platform::CreateNewFile(name);
+        if (fd >= 0) {
+            ::close(fd);
+            temp = name;
+            return 1;
+        }
+        if (errno != EEXIST) return 0;
+    }
+    return 0;
+}
+
+bool IsTemporaryFileOf(const std::string& path, std::string_view name) {
+    std::string base = TemporaryName(path);
+    const std::size_t slash = base.find_last_of('/');
+    if (slash != std::string::npos) base.erase(0, slash + 1);
+    base += '-';
+    if (name.size() != base.size() + kTemporarySuffix || !name.starts_with(base)) return false;
+    for (char c : name.substr(base.size()))
+        if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
 int BuildDatabase(int fileId, std::uint16_t categoryMask, const sitelists::SiteResolver& resolve) {
     const DatabaseKind* kind = nullptr;
     for (const auto& k : kDatabases)
@@ -92,7 +127,7 @@ int BuildDatabase(int fileId, std::uint16_t categoryMask, const sitelists::SiteR
 
     BuildScope scope;
     std::string finalPath = settings::CatalogueFilePath(fileId);
-    if (settings::OpenCatalogueFile(fileId, settings::kModeDelete) == 0) return 0;
+    if (platform::WriteDeniedAt(finalPath)) return 0;  // in use: left as it is
     ui::OpenProgress(WithPath("Creating %s database ... \r\nPlease Wait!", finalPath));
 
     std::string listName;
@@ -106,18 +141,17 @@ int BuildDatabase(int fileId, std::uint16_t categoryMask, const sitelists::SiteR
         settings::WriteSetting(settings::kKeyCompiledListDate, {}, text);
     }
 
-    std::string temp = TemporaryName(finalPath);
-    if (!RdbCreate(temp, kBuildPathDataSize, kBuildAddressCapacity, kBuildNameCapacity)) return 0;
-    bool ok = FillDatabase(*kind, listName, categoryMask, resolve);
+    std::string temp;
+    if (!ReserveTemporaryFile(finalPath, temp)) return 0;
+    bool ok = RdbCreate(temp, kBuildPathDataSize, kBuildAddressCapacity, kBuildNameCapacity) == 1;
+    if (ok) ok = FillDatabase(*kind, listName, categoryMask, resolve);
     if (ok) {
         ui::SetProgressText(WithPath("Building %s database ... \r\nPlease Wait!", finalPath));
         ok = RdbBuildIndexes(0, categoryMask) == 1;
     }
-    ok = RdbClose() == 1 && ok;
-    if (ok) {
-        settings::OpenCatalogueFile(fileId, settings::kModeDelete);
-        ok = platform::ReplaceFile(temp, finalPath);
-    }
+    ok = RdbClose() == 1 && ok;  // flushed to disk
+    // The old database serves until the new one, complete, takes its name.
+    if (ok) ok = !platform::WriteDeniedAt(finalPath) && platform::ReplaceFile(temp, finalPath);
     if (!ok) std::remove(temp.c_str());
     return ok ? 1 : 0;
 }

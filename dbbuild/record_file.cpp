@@ -949,6 +949,8 @@ int RdbClose() {
     ClearAliases();
     if (ok) ok = WriteHeader();
     Unmap();
+    // On disk before the caller renames the file into place.
+    if (ok) ok = platform::FlushFile(g_rdb.file.get());
     g_rdb.file.reset();
     g_rdb.header[kHMagic] = 0;
     g_rdb.header[kHMagic + 1] = 0;

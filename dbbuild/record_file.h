@@ -64,6 +64,8 @@ constexpr std::uint32_t kIndexPathBufferSize = 3 * 1024 * 1024;  // the index bu
 int RdbCreate(const std::string& path, std::uint32_t pathDataSize, std::uint32_t addressCapacity,
               std::uint32_t nameCapacity);
 int RdbOpen(const std::string& path);
+// Writes the alias pairs and the header, flushes the file to disk and closes it (closed in
+// every case): 1, or 0 when a write or the flush failed.
 int RdbClose();
 // `block` is a path block (16-byte head and items; see AddPathItem) or empty for none. The
 // engine fills in the block's owner and chain fields in its own copy.

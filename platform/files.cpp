@@ -162,7 +162,7 @@ int OpenFileMode(const std::string& path, int mode) {
     bool writes = create || access == kOfWrite || access == kOfReadWrite;
     int flags = O_CLOEXEC;
     if (create)
-        flags |= O_RDWR | O_CREAT;
+        flags |= O_RDWR | O_CREAT | O_NOFOLLOW;  // a file is never created through a link
     else if (access == kOfWrite)
         flags |= O_WRONLY;
     else if (access == kOfReadWrite)
@@ -179,6 +179,23 @@ int OpenFileMode(const std::string& path, int mode) {
     if (DeniesWriting(mode) && flock(f.get(), LOCK_SH | LOCK_NB) != 0) return -1;
     if (create && ftruncate(f.get(), 0) != 0) return -1;
     return f.release();
+}
+
+int CreateNewFile(const std::string& path) {
+    if (path.empty() || !Step()) return -1;
+    return ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+}
+
+bool WriteDeniedAt(const std::string& path) {
+    FileHandle f(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    return f.valid() && WriteDenied(f.get());
+}
+
+bool ModificationTime(const std::string& path, std::timespec& time) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+    time = st.st_mtim;
+    return true;
 }
 
 void CloseFile(int handle) {

@@ -53,9 +53,18 @@ class FileHandle {
 };
 
 // OpenFile: for kOfExist the result is 1 when the file exists, -1 when not; for
-// kOfDelete 1 when the file was deleted, -1 when not; otherwise a handle or -1.
+// kOfDelete 1 when the file was deleted, -1 when not; otherwise a handle or -1. kOfCreate
+// never follows a link at `path` (the open fails instead).
 int OpenFileMode(const std::string& path, int mode);
 void CloseFile(int handle);
+// Creates `path` as a new file for reading and writing, never through a link and never
+// over a name that exists (errno EEXIST then): a handle, or -1. A step of the fault layer.
+int CreateNewFile(const std::string& path);
+// True when an open of the console's (in any process) denies writing to the regular file
+// at `path`; false when none does or there is no such file.
+bool WriteDeniedAt(const std::string& path);
+// The last-write moment of the file at `path`, to the nanosecond; false when there is none.
+bool ModificationTime(const std::string& path, std::timespec& time);
 
 bool FileExists(const std::string& path);
 

@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 #include "dbbuild/database_build.h"
 #include "dbbuild/dns_hash.h"
@@ -18,28 +20,76 @@ using namespace settings;
 
 constexpr std::uint16_t kAllCategories = 65535;
 
-void SetBinChanged(const char* value) {
-    WriteSetting(kKeyBinChanged, {}, value);
+bool SetBinChanged(const char* value) {
+    return WriteSetting(kKeyBinChanged, {}, value) == 1;
+}
+
+// The last-write moment of a catalogue file; false when there is none.
+bool Modified(int fileId, std::timespec& time) {
+    return platform::ModificationTime(CatalogueFilePath(fileId), time);
+}
+bool Before(const std::timespec& a, const std::timespec& b) {
+    return a.tv_sec != b.tv_sec ? a.tv_sec < b.tv_sec : a.tv_nsec < b.tv_nsec;
+}
+
+// True when DNSHASH.DAT must be built anew: missing or empty, older than a raw name list,
+// or not the one DNSDataFile names.
+bool DnsHashIsStale() {
+    std::string path;
+    GetDnsHashPath(path);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return true;
+    if (ReadSetting(kKeyDnsDataFile) != path) return true;
+    for (int raw : {kFileDnsRawNot, kFileDnsRawYes}) {
+        std::timespec listTime{};
+        if (Modified(raw, listTime) && Before(st.st_mtim, listTime)) return true;
+    }
+    return false;
+}
+
+// Takes away the temporary files that a killed or failed build left beside the databases:
+// the ones ReserveTemporaryFile names, and the fixed names of earlier versions.
+void RemoveLeftoverTemporaries() {
+    std::string dnsHash;
+    GetDnsHashPath(dnsHash);
+    const std::string targets[] = {CatalogueFilePath(kFileNoneNotBin),
+                                   CatalogueFilePath(kFileNoneYesBin),
+                                   CatalogueFilePath(kFileVeldaNotBin),
+                                   CatalogueFilePath(kFileVeldaYesBin), dnsHash};
+    std::string directory;
+    GetProgramDirectory(directory);
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
+        const std::string name = entry.path().filename().string();
+        const bool leftover = std::any_of(std::begin(targets), std::end(targets), [&](const auto& t) {
+            const std::string fixed = std::filesystem::path(dbbuild::TemporaryName(t)).filename();
+            return name == fixed || dbbuild::IsTemporaryFileOf(t, name);
+        });
+        std::error_code ignored;
+        if (leftover && !entry.is_directory(ignored)) platform::RemoveFile(entry.path().string());
+    }
 }
 
 }  // namespace
 
-void PublishDatabases(const Publication& publication) {
-    if (!publication.databasesRebuilt && !publication.rebuildDnsHash) return;
+int PublishDatabases(const Publication& publication) {
+    if (!publication.databasesRebuilt && !publication.rebuildDnsHash) return 1;
     if (publication.rebuildDnsHash) {
-        SetBinChanged("0");
+        if (!SetBinChanged("0")) return 0;
         std::string path;
         GetDnsHashPath(path);
-        std::string temp = dbbuild::TemporaryName(path);
-        if (dbbuild::BuildDnsHash(temp, resolve::LookupOrResolve)) {
-            platform::RemoveFile(path);
-            if (!platform::ReplaceFile(temp, path)) std::remove(temp.c_str());
-        } else {
-            std::remove(temp.c_str());
-        }
-        WriteSetting(kKeyDnsDataFile, {}, path);
+        std::string temp;
+        bool built = dbbuild::ReserveTemporaryFile(path, temp) == 1;
+        // The old DNSHASH.DAT serves until the new one, complete and flushed, takes its name.
+        built = built && dbbuild::BuildDnsHash(temp, resolve::LookupOrResolve) == 1 &&
+                platform::ReplaceFile(temp, path);
+        if (!built && !temp.empty()) std::remove(temp.c_str());
+        // Without a complete DNSHASH.DAT there is nothing to announce: the flag stays "0".
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return 0;
+        if (WriteSetting(kKeyDnsDataFile, {}, path) != 1) return 0;
     }
-    SetBinChanged("1");
+    return SetBinChanged("1") ? 1 : 0;
 }
 
 int RebuildDatabases(dbbuild::NoneDatabases none) {
@@ -52,7 +102,8 @@ int RebuildDatabases(dbbuild::NoneDatabases none) {
     struct DropPass {
         ~DropPass() { dbbuild::DropRawNamePass(); }
     } dropPass;
-    SetBinChanged("0");
+    // Nothing is built unless the filter has first been told that a rebuild runs.
+    if (!SetBinChanged("0")) return 0;
     const sitelists::SiteResolver resolver = resolve::LookupOrResolve;
     if (none == dbbuild::NoneDatabases::kBuilt) {
         if (!dbbuild::BuildDatabase(kFileNoneNotBin, kAllCategories, resolver)) return 0;
@@ -60,11 +111,8 @@ int RebuildDatabases(dbbuild::NoneDatabases none) {
     }
     bool restricted = dbbuild::BuildDatabase(kFileVeldaNotBin, kAllCategories, resolver) == 1;
     bool approved = dbbuild::BuildDatabase(kFileVeldaYesBin, kAllCategories, resolver) == 1;
-    if (restricted && approved) {
-        PublishPolicy({.databasesRebuilt = true, .rebuildDnsHash = true});
-        return 1;
-    }
-    SetBinChanged("0");
+    if (restricted && approved)
+        return PublishDatabases({.databasesRebuilt = true, .rebuildDnsHash = true});
     return 0;
 }
 
@@ -74,32 +122,34 @@ int DatabaseIsStale(CategoryDatabase which) {
     int database = restricted ? kFileVeldaNotBin : kFileVeldaYesBin;
     std::string listName = ReadTableSetting(listSetting);
 
-    int databaseDate = OpenCatalogueFile(database, kModeDate);
-    if (databaseDate < 0) return 1;
-    int listDate;
-    if (listName.empty()) {
-        listDate = OpenCatalogueFile(restricted ? kFileVeldaNot : kFileVeldaYes, kModeDate);
-    } else {
-        SetListName(listName);
-        listDate = OpenCatalogueFile(kFileNamedList, kModeDate);
-    }
-    if (listDate >= 1 && databaseDate < listDate) return 1;
-
     struct stat st {};
     if (::stat(CatalogueFilePath(database).c_str(), &st) != 0 || st.st_size == 0) return 1;
+    int list = restricted ? kFileVeldaNot : kFileVeldaYes;
+    if (!listName.empty()) {
+        SetListName(listName);
+        list = kFileNamedList;
+    }
+    // Moments, not days: a list replaced on the day of the last build counts too.
+    std::timespec listTime{};
+    if (Modified(list, listTime) && Before(st.st_mtim, listTime)) return 1;
     return 0;
 }
 
 void CheckDatabasesAtStartup() {
+    RemoveLeftoverTemporaries();
     bool noneExist = OpenCatalogueFile(kFileNoneNotBin, kModeExists) > 0 &&
                      OpenCatalogueFile(kFileNoneYesBin, kModeExists) > 0;
     if (!noneExist) {
         RebuildDatabases(dbbuild::NoneDatabases::kBuilt);
         return;
     }
+    // A flag left at "0" is a rebuild that was interrupted or failed: it is done again.
     if (DatabaseIsStale(CategoryDatabase::kRestricted) ||
-        DatabaseIsStale(CategoryDatabase::kApproved))
+        DatabaseIsStale(CategoryDatabase::kApproved) || ReadSetting(kKeyBinChanged) != "1") {
         RebuildDatabases(dbbuild::NoneDatabases::kKept);
+        return;
+    }
+    if (DnsHashIsStale()) PublishDatabases({.rebuildDnsHash = true});
 }
 
 }  // namespace policy

@@ -10,17 +10,25 @@ namespace policy {
 
 // Builds NoneNOT.BIN and NoneYES.BIN (with NoneDatabases::kBuilt), then VeldaNOT.BIN and
 // VeldaYES.BIN, then publishes them with the DNS resolving database. The administrator's
-// sites are resolved by resolve::LookupOrResolve. 1 when every database was built and
-// published; on failure VELDABIN_Changed stays "0".
+// sites are resolved by resolve::LookupOrResolve. Nothing is built unless VELDABIN_Changed
+// = "0" could be written first. 1 when every database was built and published; on failure
+// the flag stays "0" and every database that did not build is the old one.
 int RebuildDatabases(dbbuild::NoneDatabases none);
 // The two category databases.
 enum class CategoryDatabase { kRestricted, kApproved };  // VeldaNOT.BIN, VeldaYES.BIN
-// 1 when the database must be rebuilt: missing, empty, or dated before its list file.
+// 1 when the database must be rebuilt: missing, empty, or last written before its list file.
 int DatabaseIsStale(CategoryDatabase which);
+// Repairs what an interrupted or failed rebuild left, and rebuilds what is missing or old:
+// leftover temporary files are removed; missing None databases rebuild everything; a stale
+// category database or a flag left at "0" rebuilds the category databases and DNSHASH.DAT;
+// a DNSHASH.DAT that is missing, older than a raw name list or not the one DNSDataFile
+// names is built anew and published.
 void CheckDatabasesAtStartup();
-// The database part of PublishPolicy: with rebuildDnsHash, builds DNSHASH.DAT through a
-// temporary file and publishes DNSDataFile; then, when either step is asked for,
-// VELDABIN_Changed = "1".
-void PublishDatabases(const Publication& publication);
+// The database part of PublishPolicy: with rebuildDnsHash, VELDABIN_Changed = "0", then
+// DNSHASH.DAT built under a temporary name and renamed over the old one when complete, and
+// DNSDataFile written; then, when either step is asked for, VELDABIN_Changed = "1". The flag
+// becomes "1" only when a complete DNSHASH.DAT is in place and DNSDataFile names it: a failed
+// build keeps the old one, and without an old one the flag stays "0". 1 when the flag is "1".
+int PublishDatabases(const Publication& publication);
 
 }  // namespace policy

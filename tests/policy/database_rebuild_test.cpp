@@ -3,11 +3,15 @@
 
 #include <sys/stat.h>
 
+#include <unistd.h>
+
 #include <filesystem>
+#include <functional>
 
 #include <gtest/gtest.h>
 
 #include "dbbuild/database_build.h"
+#include "dbread/dns_hash_reader.h"
 #include "dbread/record_reader.h"
 #include "platform/files.h"
 #include "resolve/resolvers.h"
@@ -40,6 +44,29 @@ protected:
         ASSERT_EQ(RunCommand(BuiltProgram("veldana-list") + " make '" + src + "' '" + install.file(name) + "'"), 0);
     }
     bool Exists(const std::string& name) { return platform::FileExists(install.file(name)); }
+    // Temporary files of builds in the program directory.
+    std::vector<std::string> Temporaries() {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(install.programDir())) {
+            const std::string name = e.path().filename().string();
+            if (name.find(".TMP") != std::string::npos) names.push_back(name);
+        }
+        return names;
+    }
+    bool ReadsAsDatabase(const std::string& name) {
+        std::vector<std::uint8_t> bytes;
+        std::string error;
+        dbread::DatabaseImage image;
+        return dbread::LoadFile(install.file(name), bytes, error) &&
+               dbread::OpenImage(bytes, image, error);
+    }
+    bool ReadsAsDnsHash() {
+        dbread::DnsHashImage image;
+        dbread::DnsHashSummary summary;
+        std::string error;
+        return dbread::OpenDnsHashFile(install.file("DNSHASH.DAT"), image, error) &&
+               dbread::CheckDnsHash(image, summary, error);
+    }
 };
 
 TEST(TemporaryNameTest, FirstDotOfTheFileName) {
@@ -61,13 +88,52 @@ TEST_F(DatabaseRebuildTest, ANoneDatabaseWithoutEntriesHoldsTheSentinelsOnly) {
     EXPECT_EQ(dbbuild::BuildDatabase(12345, 65535, resolve::LookupOrResolve), 0) << "not a database";
 }
 
-TEST_F(DatabaseRebuildTest, AnInvalidListLeavesNoDatabaseAndNoTemporaryFile) {
+TEST_F(DatabaseRebuildTest, AnInvalidListKeepsTheOldDatabaseAndLeavesNoTemporaryFile) {
     install.writeFile(install.file("VELDA.NOT"), std::string(100, '\x42'));
     install.writeFile(install.file("VeldaNOT.BIN"), "old");
     EXPECT_EQ(dbbuild::BuildDatabase(kFileVeldaNotBin, 65535, resolve::LookupOrResolve), 0);
-    EXPECT_FALSE(Exists("VeldaNOT.BIN"));
-    EXPECT_FALSE(Exists("VeldaNOT.TMP"));
+    EXPECT_EQ(install.readFile(install.file("VeldaNOT.BIN")), "old");
+    EXPECT_EQ(Temporaries(), std::vector<std::string>{});
     EXPECT_EQ(progress::TransferStatus().window, 0u) << "the progress window is closed";
+}
+
+TEST_F(DatabaseRebuildTest, ABuildFailingAtAnyStepKeepsTheOldDatabaseWhole) {
+    MakeList("VELDA.NOT", "restricted");
+    ASSERT_EQ(dbbuild::BuildDatabase(kFileVeldaNotBin, 65535, resolve::LookupOrResolve), 1);
+    const std::string good = install.readFile(install.file("VeldaNOT.BIN"));
+    ASSERT_TRUE(ReadsAsDatabase("VeldaNOT.BIN"));
+    int step = 1;
+    for (; step < 2000; ++step) {
+        platform::InjectFileFault(step);
+        const int built = dbbuild::BuildDatabase(kFileVeldaNotBin, 65535, resolve::LookupOrResolve);
+        const bool reached = platform::FileStepCount() >= step;
+        platform::ClearFileFaults();
+        EXPECT_EQ(Temporaries(), std::vector<std::string>{}) << "step " << step;
+        ASSERT_TRUE(ReadsAsDatabase("VeldaNOT.BIN")) << "step " << step;
+        if (!reached) {
+            EXPECT_EQ(built, 1) << "no fault: the build completes";
+            break;
+        }
+        EXPECT_EQ(built, 0) << "step " << step;
+        EXPECT_EQ(install.readFile(install.file("VeldaNOT.BIN")), good) << "step " << step;
+    }
+    EXPECT_GT(step, 10) << "every write, the flush and the rename were failed once";
+}
+
+TEST_F(DatabaseRebuildTest, LinksAtTheTemporaryNamesAreNeverFollowed) {
+    MakeList("VELDA.NOT", "restricted");
+    const std::string outside = install.root() + "/outside";
+    install.writeFile(outside, "not yours");
+    for (const char* name : {"VeldaNOT.TMP", "DNSHASH.TMP"})
+        ASSERT_EQ(::symlink(outside.c_str(), install.file(name).c_str()), 0);
+    ASSERT_EQ(dbbuild::BuildDatabase(kFileVeldaNotBin, 65535, resolve::LookupOrResolve), 1);
+    ASSERT_EQ(PublishDatabases({.rebuildDnsHash = true}), 1);
+    EXPECT_EQ(install.readFile(outside), "not yours");
+    for (const char* db : {"VeldaNOT.BIN", "DNSHASH.DAT"}) {
+        struct stat st {};
+        ASSERT_EQ(::lstat(install.file(db).c_str(), &st), 0) << db;
+        EXPECT_TRUE(S_ISREG(st.st_mode)) << db << " is a file of its own";
+    }
 }
 
 TEST_F(DatabaseRebuildTest, ADatabaseInUseStopsTheBuildAndIsLeftAsItIs) {
@@ -89,15 +155,78 @@ TEST_F(DatabaseRebuildTest, AFailedApprovedDatabaseLeavesTheChangeFlagAtZero) {
     EXPECT_FALSE(Exists("VeldaYES.BIN"));
 }
 
-TEST_F(DatabaseRebuildTest, AFailedDnsDatabaseStillPublishesTheOldOne) {
+TEST_F(DatabaseRebuildTest, AFailedDnsDatabaseKeepsTheOldOneOrAnnouncesNothing) {
     MakeList("VELDA.NOT", "restricted");
     MakeList("VELDA.YES", "approved");
-    install.writeFile(install.file("DNSHASH.DAT"), "old resolving database");
-    std::filesystem::create_directory(install.file("DNSHASH.TMP"));  // cannot be created
-    EXPECT_EQ(RebuildDatabases(dbbuild::NoneDatabases::kBuilt), 1);
-    EXPECT_EQ(install.readFile(install.file("DNSHASH.DAT")), "old resolving database");
-    EXPECT_EQ(ReadSetting(kKeyDnsDataFile), install.file("DNSHASH.DAT"));
-    EXPECT_EQ(ReadSetting(kKeyBinChanged), "1");
+    ASSERT_EQ(RebuildDatabases(dbbuild::NoneDatabases::kBuilt), 1);
+    const std::string good = install.readFile(install.file("DNSHASH.DAT"));
+    int step = 1;
+    for (; step < 2000; ++step) {
+        platform::InjectFileFault(step);
+        const int published = PublishDatabases({.rebuildDnsHash = true});
+        const bool reached = platform::FileStepCount() >= step;
+        platform::ClearFileFaults();
+        // The old database is complete: it is published again.
+        EXPECT_EQ(published, 1) << "step " << step;
+        EXPECT_EQ(ReadSetting(kKeyBinChanged), "1") << "step " << step;
+        EXPECT_EQ(ReadSetting(kKeyDnsDataFile), install.file("DNSHASH.DAT"));
+        EXPECT_TRUE(ReadsAsDnsHash()) << "step " << step;
+        EXPECT_EQ(Temporaries(), std::vector<std::string>{}) << "step " << step;
+        if (!reached) break;
+        EXPECT_EQ(install.readFile(install.file("DNSHASH.DAT")), good) << "step " << step;
+    }
+    EXPECT_GT(step, 3);
+
+    // Without an old one, a failed build leaves the flag at "0".
+    ASSERT_TRUE(platform::RemoveFile(install.file("DNSHASH.DAT")));
+    platform::InjectFileFault(1);
+    EXPECT_EQ(PublishDatabases({.rebuildDnsHash = true}), 0);
+    platform::ClearFileFaults();
+    EXPECT_EQ(ReadSetting(kKeyBinChanged), "0");
+    EXPECT_EQ(Temporaries(), std::vector<std::string>{});
+}
+
+TEST_F(DatabaseRebuildTest, TheStartUpCheckRepairsWhatAnInterruptedRebuildLeft) {
+    MakeList("VELDA.NOT", "restricted");
+    MakeList("VELDA.YES", "approved");
+    ASSERT_EQ(RebuildDatabases(dbbuild::NoneDatabases::kBuilt), 1);
+    struct Case {
+        const char* name;
+        std::function<void()> damage;
+    };
+    const Case cases[] = {
+        {"flag left at 0", [&] { WriteSetting(kKeyBinChanged, {}, "0"); }},
+        {"DNSHASH.DAT missing", [&] { platform::RemoveFile(install.file("DNSHASH.DAT")); }},
+        {"DNSDataFile elsewhere", [&] { WriteSetting(kKeyDnsDataFile, {}, "/elsewhere/DNSHASH.DAT"); }},
+        {"temporary files left", [&] {
+             install.writeFile(install.file("VeldaNOT.TMP-a1B2c3"), "half");
+             install.writeFile(install.file("DNSHASH.TMP"), "half");
+         }},
+        {"raw list newer", [&] {
+             install.writeFile(install.file("DNSRAW.NOT"), std::string(4, '\0'));
+         }},
+    };
+    for (const Case& c : cases) {
+        c.damage();
+        CheckDatabasesAtStartup();
+        EXPECT_EQ(ReadSetting(kKeyBinChanged), "1") << c.name;
+        EXPECT_EQ(ReadSetting(kKeyDnsDataFile), install.file("DNSHASH.DAT")) << c.name;
+        EXPECT_TRUE(ReadsAsDnsHash()) << c.name;
+        for (const char* db : {"VeldaNOT.BIN", "VeldaYES.BIN", "NoneNOT.BIN", "NoneYES.BIN"})
+            EXPECT_TRUE(ReadsAsDatabase(db)) << c.name << ": " << db;
+        EXPECT_EQ(Temporaries(), std::vector<std::string>{}) << c.name;
+    }
+}
+
+TEST_F(DatabaseRebuildTest, AListReplacedTheSameDayAsItsDatabaseIsCompiled) {
+    MakeList("VELDA.NOT", "restricted");
+    MakeList("VELDA.YES", "approved");
+    ASSERT_EQ(RebuildDatabases(dbbuild::NoneDatabases::kBuilt), 1);
+    std::timespec database{};
+    ASSERT_TRUE(platform::ModificationTime(install.file("VeldaYES.BIN"), database));
+    ASSERT_TRUE(platform::SetFileWriteTime(install.file("VELDA.YES"), database.tv_sec + 1));
+    EXPECT_EQ(DatabaseIsStale(CategoryDatabase::kApproved), 1);
+    EXPECT_EQ(DatabaseIsStale(CategoryDatabase::kRestricted), 0);
 }
 
 TEST_F(DatabaseRebuildTest, TheStartUpCheckRebuildsWhatIsMissingOrOlderThanItsList) {
