@@ -198,6 +198,17 @@ bool ModificationTime(const std::string& path, std::timespec& time) {
     return true;
 }
 
+FileHandle LockDirectory(const std::string& directory, int waitMs) {
+    FileHandle dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.valid()) return FileHandle();
+    for (int waited = 0;; waited += 50) {
+        if (::flock(dir.get(), LOCK_EX | LOCK_NB) == 0) return dir;
+        if (errno != EWOULDBLOCK && errno != EINTR) return FileHandle();
+        if (waited >= waitMs) return FileHandle();
+        ::usleep(50 * 1000);
+    }
+}
+
 void CloseFile(int handle) {
     if (handle >= 0) ::close(handle);
 }

@@ -107,6 +107,12 @@ bool RemoveFile(const std::string& path);
 // temporary file removed.
 bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> data);
 
+// Takes the lock of a directory (flock on the directory itself, so no file is made for it)
+// that one process at a time holds; waits up to `waitMs` for another holder to let go. A
+// valid handle holds the lock until it is closed; -1 when it could not be had (errno
+// EWOULDBLOCK when another holder kept it).
+FileHandle LockDirectory(const std::string& directory, int waitMs);
+
 // Finds a file the way OpenFile searches: a name with a '/' is taken as it stands;
 // a bare name is looked for in the current directory, the program directory, the
 // Windows SYSTEM directory, the Windows directory and the PATH. Returns the absolute

@@ -135,21 +135,17 @@ int DatabaseIsStale(CategoryDatabase which) {
     return 0;
 }
 
-void CheckDatabasesAtStartup() {
+int CheckDatabasesAtStartup() {
     RemoveLeftoverTemporaries();
     bool noneExist = OpenCatalogueFile(kFileNoneNotBin, kModeExists) > 0 &&
                      OpenCatalogueFile(kFileNoneYesBin, kModeExists) > 0;
-    if (!noneExist) {
-        RebuildDatabases(dbbuild::NoneDatabases::kBuilt);
-        return;
-    }
+    if (!noneExist) return RebuildDatabases(dbbuild::NoneDatabases::kBuilt);
     // A flag left at "0" is a rebuild that was interrupted or failed: it is done again.
     if (DatabaseIsStale(CategoryDatabase::kRestricted) ||
-        DatabaseIsStale(CategoryDatabase::kApproved) || ReadSetting(kKeyBinChanged) != "1") {
-        RebuildDatabases(dbbuild::NoneDatabases::kKept);
-        return;
-    }
-    if (DnsHashIsStale()) PublishDatabases({.rebuildDnsHash = true});
+        DatabaseIsStale(CategoryDatabase::kApproved) || ReadSetting(kKeyBinChanged) != "1")
+        return RebuildDatabases(dbbuild::NoneDatabases::kKept);
+    if (DnsHashIsStale()) return PublishDatabases({.rebuildDnsHash = true});
+    return 1;
 }
 
 }  // namespace policy

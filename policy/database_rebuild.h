@@ -22,8 +22,8 @@ int DatabaseIsStale(CategoryDatabase which);
 // leftover temporary files are removed; missing None databases rebuild everything; a stale
 // category database or a flag left at "0" rebuilds the category databases and DNSHASH.DAT;
 // a DNSHASH.DAT that is missing, older than a raw name list or not the one DNSDataFile
-// names is built anew and published.
-void CheckDatabasesAtStartup();
+// names is built anew and published. 1 when every database is in place and published.
+int CheckDatabasesAtStartup();
 // The database part of PublishPolicy: with rebuildDnsHash, VELDABIN_Changed = "0", then
 // DNSHASH.DAT built under a temporary name and renamed over the old one when complete, and
 // DNSDataFile written; then, when either step is asked for, VELDABIN_Changed = "1". The flag

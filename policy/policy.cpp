@@ -55,12 +55,14 @@ std::string DefaultBlockPage() {
     return "http://" + resources::LoadStr(kBlockPageHostString) + "/proxy/restrict.htm";
 }
 
-void PublishPolicy(const Publication& publication) {
-    if (publication.values) PublishValues();
-    PublishDatabases(publication);
+int PublishPolicy(const Publication& publication) {
+    int ok = 1;
+    if (publication.values && !PublishValues()) ok = 0;
+    if (!PublishDatabases(publication)) ok = 0;
+    return ok;
 }
 
-void PublishValues() {
+int PublishValues() {
     FilterPolicy& p = g_policy.policy;
 
     std::string path;
@@ -92,7 +94,7 @@ void PublishValues() {
     if (p.redirectPage.size() < kMinRedirectLength) p.redirectPage = DefaultBlockPage();
     WriteSetting(kKeyRedirectedSite, {}, p.redirectPage);
 
-    WriteSetting(kKeyDataChanged, {}, "1");
+    return WriteSetting(kKeyDataChanged, {}, "1") == 1 ? 1 : 0;
 }
 
 void StoreWorkChoices(const PeriodChoices& choices) {

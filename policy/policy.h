@@ -63,8 +63,10 @@ struct Publication {
     bool databasesRebuilt = false;
     bool rebuildDnsHash = false;
 };
-void PublishPolicy(const Publication& publication);
-void PublishValues();
+// 1 when every step asked for was published (VELDADATA_Changed and VELDABIN_Changed are
+// "1"); 0 when the store could not be written or a database is missing.
+int PublishPolicy(const Publication& publication);
+int PublishValues();
 
 void StoreWorkChoices(const PeriodChoices& choices);
 void StoreLeisureChoices(const PeriodChoices& choices);

@@ -9,5 +9,5 @@ int main(int argc, char** argv) {
         if (i > 1) commandLine += ' ';
         commandLine += argv[i];
     }
-    return shell::ProgramEntry(commandLine) == 1 ? 0 : 1;
+    return shell::ExitStatusOf(shell::ProgramEntry(commandLine));
 }

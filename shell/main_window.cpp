@@ -35,7 +35,25 @@ constexpr int kAboutString = 2316;
 int RebuildAfterUpdate(dbbuild::NoneDatabases none) { return policy::RebuildDatabases(none); }
 
 void UpdateLists(HWND owner, update::UpdateStart start) {
-    update::UpdateAllLists(owner, start, RebuildAfterUpdate);
+    using update::UpdateOutcome;
+    switch (update::UpdateAllLists(owner, start, RebuildAfterUpdate)) {
+        case UpdateOutcome::kNotFetched:
+            ReportStartupFailure(ExitStatus::kDownloadFailed,
+                                 "the category lists were due for download, and no update "
+                                 "server gave them; nothing was installed");
+            break;
+        case UpdateOutcome::kInstallFailed:
+            ReportStartupFailure(ExitStatus::kDownloadFailed,
+                                 "the downloaded category lists could not be installed");
+            break;
+        case UpdateOutcome::kRebuildFailed:
+            ReportStartupFailure(ExitStatus::kDatabaseBuildFailed,
+                                 "the lists were installed, but the databases could not be "
+                                 "built; the last good ones stay in use");
+            break;
+        default:
+            break;
+    }
 }
 
 bool AutoDownloadOn() { return settings::ReadSetting(settings::kKeyAutoDownload, {}, "1").starts_with("1"); }
@@ -76,8 +94,10 @@ void OnCreate(HWND hwnd) {
     if (update::CheckDownloadDue())
         UpdateLists(0, AutoDownloadOn() ? update::UpdateStart::kAutomatic
                                         : update::UpdateStart::kByAdministrator);
-    else
-        policy::CheckDatabasesAtStartup();
+    else if (!policy::CheckDatabasesAtStartup())
+        ReportStartupFailure(ExitStatus::kDatabaseBuildFailed,
+                             "the databases could not all be built and published; the last "
+                             "good ones stay in use");
     if (g_shell.quickRun) {
         KillTimer(hwnd, kMainTimerId);
         DestroyWindow(hwnd);
@@ -143,6 +163,12 @@ void OnProgress(WPARAM remainingPercent, LPARAM size) {
 
 ShellState& Shell() { return g_shell; }
 void ResetShell() { g_shell = ShellState{}; }
+
+void ReportStartupFailure(ExitStatus status, std::string text) {
+    if (!g_shell.quickRun || g_shell.exitStatus != ExitStatus::kOk) return;
+    g_shell.exitStatus = status;
+    g_shell.failure = std::move(text);
+}
 namespace {
 const platform::StateReset kResetShell{platform::StateLayer::kShell, &ResetShell};
 }  // namespace

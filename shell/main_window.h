@@ -20,6 +20,16 @@ constexpr ui::UINT kCommandAbout = 1022;
 constexpr ui::UINT kMainTimerId = 1;
 constexpr ui::UINT kMainTimerPeriodMs = 60000;
 
+// The exit status of the console: what a scheduled "veldana /qr" tells its watcher.
+enum class ExitStatus : int {
+    kOk = 0,
+    kStopped = 1,              // start-up failed or ended early (also a usage error)
+    kStoreNotWritable = 2,     // the policy could not be published
+    kDatabaseBuildFailed = 3,  // a database could not be built or published
+    kDownloadFailed = 4,       // a download was due and did not install the lists
+    kBusy = 5,                 // another console holds this installation
+};
+
 struct ShellState {
     ui::HWND mainWindow = 0;
     bool quickRun = false;
@@ -31,7 +41,12 @@ struct ShellState {
     ui::HICON currentIcon = 0;
     ui::HICON defaultIcon = 0;
     ui::HICON upgradeIcon = 0;
+    // The first failure of the start-up work and what it was; kOk when there was none.
+    ExitStatus exitStatus = ExitStatus::kOk;
+    std::string failure;
 };
+// Records a failure of the start-up work; the first one sets the exit status.
+void ReportStartupFailure(ExitStatus status, std::string text);
 ShellState& Shell();
 void ResetShell();
 

@@ -231,8 +231,9 @@ int UpdateOneList(ui::HWND owner, int stringId, std::string& receivedPath,
     return r;
 }
 
-void UpdateAllLists(ui::HWND owner, UpdateStart start, const DatabaseRebuild& rebuild) {
-    if (resolve::SocketLibrary().SocketLibraryHandle) return;  // another network job runs
+UpdateOutcome UpdateAllLists(ui::HWND owner, UpdateStart start, const DatabaseRebuild& rebuild) {
+    if (resolve::SocketLibrary().SocketLibraryHandle)
+        return UpdateOutcome::kBusy;  // another network job runs
     ui::HWND active = ui::GetActiveWindow();
     auto& http = HttpTransfer();
     http.QuietUpdate =
@@ -256,7 +257,8 @@ void UpdateAllLists(ui::HWND owner, UpdateStart start, const DatabaseRebuild& re
     for (int i = 0; i < 4 && fetched; ++i) {
         Step& s = steps[i];
         s.result = UpdateOneList(owner, s.stringId, s.received, s.file);
-        if (s.result == kFetchSkipped && i < 2) return;  // a replacement list is set: nothing to do
+        // A replacement list is set: nothing to do.
+        if (s.result == kFetchSkipped && i < 2) return UpdateOutcome::kSkipped;
         fetched = s.result == kFetchReceived || s.result == kFetchCurrent;
         if (fetched && i == 2 && s.result == kFetchReceived) {
             // Parked until the end, so that the next fetch cannot overwrite it. A current
@@ -296,16 +298,20 @@ void UpdateAllLists(ui::HWND owner, UpdateStart start, const DatabaseRebuild& re
     }
     Schedule().DownloadDue = 0;
     resolve::UnloadSocketLibrary();
-    if (http.QuietUpdate) return;
+    if (http.QuietUpdate) return outcome;
     int text = 8302;  // "updated"
     switch (outcome) {
         case UpdateOutcome::kAllCurrent: text = 8306; break;
         case UpdateOutcome::kInstallFailed: text = 8304; break;
         case UpdateOutcome::kRebuildFailed: text = 8305; break;
         case UpdateOutcome::kNotFetched: text = 8303; break;
-        case UpdateOutcome::kInstalled: break;
+        case UpdateOutcome::kInstalled:
+        case UpdateOutcome::kBusy:
+        case UpdateOutcome::kSkipped:
+            break;
     }
     ui::MessageBox(active, resources::LoadStr(text), resources::LoadStr(kMessageCaptionString), ui::MB_OK);
+    return outcome;
 }
 
 }  // namespace update

@@ -35,13 +35,21 @@ void ResetListUpdate();
 
 // Who started an update: an automatic one is quiet unless its owner is the active window.
 enum class UpdateStart { kByAdministrator, kAutomatic };
-// How an update ended, for its closing message.
-enum class UpdateOutcome { kNotFetched, kInstalled, kAllCurrent, kInstallFailed, kRebuildFailed };
+// How an update ended: its closing message, and the console's exit status.
+enum class UpdateOutcome {
+    kNotFetched,     // a list could not be fetched
+    kInstalled,      // every list is installed and the databases are rebuilt
+    kAllCurrent,     // every list was current
+    kInstallFailed,  // a fetched list could not take its name
+    kRebuildFailed,
+    kBusy,     // another network job runs: nothing done
+    kSkipped,  // a replacement list is set: nothing done
+};
 // The rebuild of the databases once the lists are installed, passed in by the caller (it
 // lives above this module): 1 when every database was built and published.
 using DatabaseRebuild = std::function<int(dbbuild::NoneDatabases)>;
 
-void UpdateAllLists(ui::HWND owner, UpdateStart start, const DatabaseRebuild& rebuild);
+UpdateOutcome UpdateAllLists(ui::HWND owner, UpdateStart start, const DatabaseRebuild& rebuild);
 int UpdateOneList(ui::HWND owner, int stringId, std::string& receivedPath, std::string_view fileName);
 int FetchListFile(ui::HWND owner, int number, std::string& receivedPath, std::string_view fileName);
 void ReportListFailure(ui::HWND owner, std::string_view fileName, int restrictedTextId,

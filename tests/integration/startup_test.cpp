@@ -1,12 +1,15 @@
 // The console and the registry tool as programs, on throw-away installations.
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "settings/settings_store.h"
 #include "tests/support/temp_install.h"
+#include "update/download_schedule.h"
 
 namespace {
 
@@ -24,12 +27,20 @@ protected:
     std::string reg = BuiltProgram("veldana-reg");
 };
 
+// On a fresh installation the lists are due for download, and the test installation names
+// no reachable update server: the quick run publishes everything it can and says that the
+// download failed.
+constexpr int kDownloadFailed = 4;
+constexpr int kStoreNotWritable = 2;
+
 TEST_F(StartupTest, QuickRunOnAFreshInstallationPublishesEveryDefault) {
     // The variables point into directories that do not exist yet.
     std::filesystem::remove_all(install.programDir());
     std::string out, err;
-    ASSERT_EQ(RunCommand(veldana + " /QR", &out, &err), 0) << err;
-    EXPECT_EQ(err, "");
+    ASSERT_EQ(RunCommand(veldana + " /QR", &out, &err), kDownloadFailed) << err;
+    EXPECT_EQ(err,
+              "veldana: the category lists were due for download, and no update server gave "
+              "them; nothing was installed\n");
 
     ASSERT_EQ(RunCommand(reg + " query " + Q(kPolicyKey), &out, &err), 0) << err;
     const std::string expected[] = {
@@ -59,7 +70,7 @@ TEST_F(StartupTest, QuickRunOnAFreshInstallationPublishesEveryDefault) {
 }
 
 TEST_F(StartupTest, ExportReimportsIntoAnEmptyStoreToTheSameContent) {
-    ASSERT_EQ(RunCommand(veldana + " /qr"), 0);
+    ASSERT_EQ(RunCommand(veldana + " /qr"), kDownloadFailed);
     ASSERT_EQ(RunCommand(reg + " add 'HKLM\\SOFTWARE\\Odd' /v 'quote\"back\\slash' /d 'a\"b\\c'"), 0);
     ASSERT_EQ(RunCommand(reg + " add 'HKLM\\SOFTWARE\\Odd' /v Count /t REG_DWORD /d 0x1234"), 0);
     ASSERT_EQ(RunCommand(reg + " add 'HKLM\\SOFTWARE\\Odd' /v Blob /t REG_BINARY /d 00ff10"), 0);
@@ -106,7 +117,8 @@ TEST_F(StartupTest, ABrokenStoreIsReportedAndNeverChanged) {
     std::string junk(3000, '\x17');
     install.writeFile(install.registryPath(), junk);
     std::string out, err;
-    EXPECT_EQ(RunCommand(veldana + " /qr", &out, &err), 0) << "publication cannot fail as a whole";
+    EXPECT_EQ(RunCommand(veldana + " /qr", &out, &err), kStoreNotWritable);
+    EXPECT_NE(err.find("veldana: the policy could not be published"), std::string::npos) << err;
     EXPECT_EQ(RunCommand(reg + " query " + Q(kPolicyKey), &out, &err), 1);
     EXPECT_NE(err.find("not a valid registry store"), std::string::npos) << err;
     EXPECT_EQ(RunCommand(reg + " add 'HKLM\\X' /v a /d b", &out, &err), 1);
@@ -114,7 +126,7 @@ TEST_F(StartupTest, ABrokenStoreIsReportedAndNeverChanged) {
 }
 
 TEST_F(StartupTest, AStoreOnAReadOnlyPathReadsButRefusesWrites) {
-    ASSERT_EQ(RunCommand(veldana + " /qr"), 0);
+    ASSERT_EQ(RunCommand(veldana + " /qr"), kDownloadFailed);
     ASSERT_EQ(RunCommand(reg + " add 'HKLM\\SYSTEM\\CurrentControlSet\\Services\\W3Velda\\Services'"
                                " /v AM_Start /d 30"),
               0);
@@ -122,7 +134,8 @@ TEST_F(StartupTest, AStoreOnAReadOnlyPathReadsButRefusesWrites) {
     // Inside a private mount namespace the Windows directory becomes read-only.
     std::string dir = Q(install.windowsDir());
     std::string script = "mount --bind " + dir + " " + dir + " && mount -o remount,ro,bind " +
-                         dir + " " + dir + " && " + veldana + " /qr && " + reg + " query " +
+                         dir + " " + dir + " && { " + veldana + " /qr; test $? -eq 2; } && " +
+                         reg + " query " +
                          Q(kPolicyKey) + " /v AM_Start && ! " + reg +
                          " add 'HKLM\\SOFTWARE\\X' /v a /d b";
     std::string scriptFile = install.root() + "/readonly.sh";
@@ -155,6 +168,56 @@ TEST_F(StartupTest, ASecondProcessNeverSeesTheFlagBeforeTheValues) {
         sawInProgress += std::stol(verdict.substr(3));
     }
     EXPECT_GT(sawInProgress, 0) << "the watcher never caught a publication in progress";
+}
+
+// One installation, several consoles: the start-up work is done by one at a time, so that
+// every database the store names under "1" is complete whatever the order.
+TEST_F(StartupTest, QuickRunsAtOnceTakeTurnsAndLeaveCompleteDatabases) {
+    for (const char* list : {"VELDA.NOT", "VELDA.YES"}) {
+        const std::string src = install.root() + "/" + list + ".src";
+        install.writeFile(src, std::string("kind ") +
+                                   (list[6] == 'N' ? "restricted" : "approved") +
+                                   "\naddress 192.0.2.1 0x0001\n");
+        ASSERT_EQ(RunCommand(BuiltProgram("veldana-list") + " make " + Q(src) + " " +
+                             Q(install.file(list))),
+                  0);
+    }
+    // The lists count as fetched today: no download is due, the databases are checked.
+    const std::string today = std::to_string(update::DayNumber());
+    settings::WriteSetting(settings::kKeyNotDownloadDay, {}, today);
+    settings::WriteSetting(settings::kKeyYesDownloadDay, {}, today);
+
+    const std::string db = BuiltProgram("veldana-db");
+    for (int round = 0; round < 6; ++round) {
+        // Every other round, a stale database makes both runs want to rebuild.
+        if (round % 2 == 1) install.writeFile(install.file("VeldaNOT.BIN"), "");
+        std::string out, err;
+        ASSERT_EQ(RunCommand("a=0; b=0; " + veldana + " /qr & p=$!; " + veldana +
+                                 " /qr || b=$?; wait $p || a=$?; echo $a $b",
+                             &out, &err),
+                  0);
+        EXPECT_EQ(out, "0 0\n") << "round " << round << ": " << err;
+        EXPECT_EQ(settings::ReadSetting(settings::kKeyBinChanged), "1") << "round " << round;
+        for (const char* file :
+             {"NoneNOT.BIN", "NoneYES.BIN", "VeldaNOT.BIN", "VeldaYES.BIN", "DNSHASH.DAT"})
+            EXPECT_EQ(RunCommand(db + " info " + Q(install.file(file))), 0)
+                << "round " << round << ": " << file;
+        for (const auto& e : std::filesystem::directory_iterator(install.programDir()))
+            EXPECT_EQ(e.path().filename().string().find(".TMP"), std::string::npos)
+                << e.path().filename();
+    }
+
+    // A console that finds the installation busy waits for it.
+    std::string out, err;
+    ASSERT_EQ(RunCommand("flock " + Q(install.programDir()) + " sleep 1.5 & sleep 0.3; "
+                         "start=$(date +%s%N); " + veldana + " /qr; rc=$?; "
+                         "echo $rc $(( ($(date +%s%N) - start) / 1000000 ))",
+                         &out, &err),
+              0);
+    int rc = -1, waitedMs = 0;
+    ASSERT_EQ(std::sscanf(out.c_str(), "%d %d", &rc, &waitedMs), 2) << out;
+    EXPECT_EQ(rc, 0) << err;
+    EXPECT_GE(waitedMs, 1000) << "it waited for the holder to let go";
 }
 
 }  // namespace
