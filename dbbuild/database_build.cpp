@@ -3,9 +3,7 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
-#include <random>
 
 #include "dbbuild/list_parser.h"
 #include "dbbuild/record_file.h"
@@ -33,7 +31,6 @@ constexpr DatabaseKind kDatabases[] = {
     {settings::kFileNoneYesBin, 0, nullptr, true, 1},
 };
 
-constexpr int kTemporarySuffix = 6;
 constexpr std::uint16_t kSiteBlockBit = 0x1000;
 constexpr std::uint16_t kApprovedListFlags = 0x0002;
 
@@ -91,21 +88,10 @@ std::string TemporaryName(const std::string& path) {
 }
 
 int ReserveTemporaryFile(const std::string& path, std::string& temp) {
-    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::random_device random;
-    const std::string base = TemporaryName(path) + "-";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = base;
-        for (int i = 0; i < kTemporarySuffix; ++i) name += kLetters[random() % (sizeof kLetters - 1)];
-        const int fd = platform::CreateNewFile(name);
-        if (fd >= 0) {
-            ::close(fd);
-            temp = name;
-            return 1;
-        }
-        if (errno != EEXIST) return 0;
-    }
-    return 0;
+    const int fd = platform::CreateUniqueFile(TemporaryName(path) + "-", temp);
+    if (fd < 0) return 0;
+    ::close(fd);
+    return 1;
 }
 
 bool IsTemporaryFileOf(const std::string& path, std::string_view name) {
@@ -113,7 +99,7 @@ bool IsTemporaryFileOf(const std::string& path, std::string_view name) {
     const std::size_t slash = base.find_last_of('/');
     if (slash != std::string::npos) base.erase(0, slash + 1);
     base += '-';
-    if (name.size() != base.size() + kTemporarySuffix || !name.starts_with(base)) return false;
+    if (name.size() != base.size() + platform::kUniqueSuffixLength || !name.starts_with(base)) return false;
     for (char c : name.substr(base.size()))
         if (!std::isalnum(static_cast<unsigned char>(c))) return false;
     return true;
@@ -152,6 +138,7 @@ int BuildDatabase(int fileId, std::uint16_t categoryMask, const sitelists::SiteR
     ok = RdbClose() == 1 && ok;  // flushed to disk
     // The old database serves until the new one, complete, takes its name.
     if (ok) ok = !platform::WriteDeniedAt(finalPath) && platform::ReplaceFile(temp, finalPath);
+    if (ok) platform::SyncDirectoryOf(finalPath);
     if (!ok) std::remove(temp.c_str());
     return ok ? 1 : 0;
 }

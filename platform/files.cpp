@@ -15,6 +15,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
@@ -341,21 +342,42 @@ bool RemoveFile(const std::string& path) {
     return ok;
 }
 
+int CreateUniqueFile(const std::string& prefix, std::string& path) {
+    static constexpr char kLetters[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = prefix;
+        for (int i = 0; i < kUniqueSuffixLength; ++i)
+            name += kLetters[random() % (sizeof kLetters - 1)];
+        const int fd = CreateNewFile(name);
+        if (fd >= 0) {
+            path = name;
+            return fd;
+        }
+        if (errno != EEXIST) return -1;
+    }
+    return -1;
+}
+
 bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> data) {
-    std::string temp = path + ".new";
-    FileHandle f(OpenFileMode(temp, kOfCreate | kOfWrite));
+    std::string temp;
+    FileHandle f(CreateUniqueFile(path + ".new-", temp));
     bool ok = f.valid() && WriteAll(f.get(), data) && FlushFile(f.get());
     f.reset();
     if (ok) ok = ReplaceFile(temp, path);
     if (!ok) {
-        ::unlink(temp.c_str());
+        if (!temp.empty()) ::unlink(temp.c_str());
         return false;
     }
-    // Make the rename itself durable.
+    SyncDirectoryOf(path);
+    return true;
+}
+
+void SyncDirectoryOf(const std::string& path) {
     std::string dir = path.substr(0, path.find_last_of('/') + 1);
     FileHandle d(::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (d.valid()) ::fsync(d.get());
-    return true;
 }
 
 void InjectFileFault(int n) {

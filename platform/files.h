@@ -60,6 +60,11 @@ void CloseFile(int handle);
 // Creates `path` as a new file for reading and writing, never through a link and never
 // over a name that exists (errno EEXIST then): a handle, or -1. A step of the fault layer.
 int CreateNewFile(const std::string& path);
+// Creates a new file named `prefix` and kUniqueSuffixLength random letters or digits the
+// way CreateNewFile does, trying other names while one is taken: a handle with the name in
+// `path`, or -1.
+constexpr int kUniqueSuffixLength = 6;
+int CreateUniqueFile(const std::string& prefix, std::string& path);
 // True when an open of the console's (in any process) denies writing to the regular file
 // at `path`; false when none does or there is no such file.
 bool WriteDeniedAt(const std::string& path);
@@ -102,10 +107,13 @@ bool RemoveFile(const std::string& path);
 // while a large file's pages and blocks are freed.
 
 // Replaces the file at `path` with `data` so that a failure or a crash at any moment
-// leaves either the old or the new content whole: the data goes to "<path>.new", is
+// leaves either the old or the new content whole: the data goes to a new file of its own,
+// "<path>.new-" and six random letters (created exclusively, never through a link), is
 // flushed, and is renamed into place. On failure the old file is untouched and the
 // temporary file removed.
 bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> data);
+// Flushes the directory of `path`, so that a rename into it survives a crash.
+void SyncDirectoryOf(const std::string& path);
 
 // Takes the lock of a directory (flock on the directory itself, so no file is made for it)
 // that one process at a time holds; waits up to `waitMs` for another holder to let go. A

@@ -83,6 +83,7 @@ int PublishDatabases(const Publication& publication) {
         // The old DNSHASH.DAT serves until the new one, complete and flushed, takes its name.
         built = built && dbbuild::BuildDnsHash(temp, resolve::LookupOrResolve) == 1 &&
                 platform::ReplaceFile(temp, path);
+        if (built) platform::SyncDirectoryOf(path);
         if (!built && !temp.empty()) std::remove(temp.c_str());
         // Without a complete DNSHASH.DAT there is nothing to announce: the flag stays "0".
         struct stat st {};

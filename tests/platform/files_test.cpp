@@ -231,11 +231,37 @@ TEST_F(FilesTest, AtomicWriteLeavesOldOrNewContentAtEveryFailingStep) {
         InjectFileFault(failAt);
         EXPECT_FALSE(WriteFileAtomically(path, Bytes(newContent)));
         EXPECT_EQ(install.readFile(path), oldContent);
-        EXPECT_FALSE(FileExists(path + ".new"));
+        for (const auto& e : std::filesystem::directory_iterator(install.programDir()))
+            EXPECT_EQ(e.path().filename().string().find(".new"), std::string::npos)
+                << "left behind: " << e.path();
     }
     ClearFileFaults();
     ASSERT_TRUE(WriteFileAtomically(path, Bytes(newContent)));
     EXPECT_EQ(install.readFile(path), newContent);
+}
+
+// Files are never created through a link: a link planted where a temporary or a new file
+// would go does not send the data elsewhere.
+TEST_F(FilesTest, NoWriteFollowsALinkToAnotherFile) {
+    const std::string outside = install.root() + "/outside";
+    install.writeFile(outside, "not yours");
+    const std::string path = install.file("saved");
+    ASSERT_EQ(::symlink(outside.c_str(), (path + ".new").c_str()), 0);
+    ASSERT_TRUE(WriteFileAtomically(path, Bytes("content")));
+    EXPECT_EQ(install.readFile(path), "content");
+    struct stat st {};
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+
+    const std::string linked = install.file("linked");
+    ASSERT_EQ(::symlink(outside.c_str(), linked.c_str()), 0);
+    EXPECT_LT(OpenFileMode(linked, kOfCreate | kOfWrite), 0) << "a create never follows a link";
+    std::string made;
+    const int fd = CreateUniqueFile(install.file("x-"), made);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    EXPECT_EQ(made.size(), install.file("x-").size() + kUniqueSuffixLength);
+    EXPECT_EQ(install.readFile(outside), "not yours");
 }
 
 }  // namespace
