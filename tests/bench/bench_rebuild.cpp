@@ -169,18 +169,20 @@ void BM_Rebuild(benchmark::State& state) {
     const Times total{median(wall), median(cpu)};
     std::uint64_t bytes = 0;
     for (const char* name : kOutputs) bytes += FileBytes(inputs.install().file(name));
-    const std::uint64_t dnsBytes = FileBytes(inputs.install().file("DNSHASH.DAT"));
     const std::string seqPath = inputs.install().file("SEQ.BIN");
     const Times seq = SequentialWrite(seqPath, bytes);
-    // DNSHASH.DAT is flushed to disk before it is renamed into place; the databases are not.
-    const Times seqDbs = SequentialWrite(seqPath, bytes - dnsBytes);
-    const Times seqDnsFlushed = SequentialWrite(seqPath, dnsBytes, true);
-    const double seqFlushed = seqDbs.wall + seqDnsFlushed.wall;
+    // Every database and DNSHASH.DAT is flushed to disk before it is renamed into place: the
+    // floor is each file's bytes written and flushed on their own.
+    double seqFlushed = 0;
+    for (const char* name : kOutputs)
+        seqFlushed += SequentialWrite(seqPath, FileBytes(inputs.install().file(name)), true).wall;
     state.counters["MB_written"] = static_cast<double>(bytes) / 1e6;
     state.counters["rebuild_ms"] = total.wall;
     state.counters["rebuild_cpu_ms"] = total.cpu;
     state.counters["seq_write_ms"] = seq.wall;
     state.counters["ratio"] = seq.wall > 0 ? total.wall / seq.wall : 0;
+    state.counters["flushed_floor_ms"] = seqFlushed;
+    state.counters["ratio_flushed"] = seqFlushed > 0 ? total.wall / seqFlushed : 0;
     std::printf(
         "whole rebuild (lists %.2f MB, %zu sites): median of %zu runs %.1f ms (min %.1f, "
         "max %.1f, first %.1f; cpu %.1f ms), %.1f MB written; sequential write of as many "
@@ -192,10 +194,9 @@ void BM_Rebuild(benchmark::State& state) {
         static_cast<double>(bytes) / 1e6, seq.wall, seq.cpu,
         seq.wall > 0 ? total.wall / seq.wall : 0, seq.cpu > 0 ? total.cpu / seq.cpu : 0);
     std::printf(
-        "  the same bytes with DNSHASH.DAT's %.1f MB flushed to disk, as the rebuild "
-        "flushes them: %.1f ms; ratio %.2f\n",
-        static_cast<double>(dnsBytes) / 1e6, seqFlushed,
-        seqFlushed > 0 ? total.wall / seqFlushed : 0);
+        "  the same files written and each flushed to disk, as the rebuild flushes them: "
+        "%.1f ms; ratio %.2f (target: within 2)\n",
+        seqFlushed, seqFlushed > 0 ? total.wall / seqFlushed : 0);
 }
 // With the 2048 site entries, and without them to show the rest of the rebuild on its own.
 BENCHMARK(BM_Rebuild)
