@@ -1,11 +1,16 @@
 #include "platform/registry.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
+#include <array>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/locations.h"
 #include "platform/process_state.h"
 
@@ -139,6 +144,41 @@ std::string UriPath(const std::string& path) {
     return out;
 }
 
+// True when the file at `path` is empty (it may become a store) or begins as an SQLite
+// database does; a file of any other content is never taken for a store, however short.
+bool MayBeStore(const std::string& path) {
+    FileHandle f(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!f.valid()) return true;  // what opening it says is reported later
+    std::array<std::uint8_t, 16> head{};
+    const long n = ReadSome(f.get(), head);
+    static constexpr char kMagic[] = "SQLite format 3";  // and its terminating zero
+    return n == 0 || (n == 16 && std::memcmp(head.data(), kMagic, 16) == 0);
+}
+
+// Creates the missing directories of `dir`, none of them writable by others.
+void CreateDirectories(const std::filesystem::path& dir) {
+    std::filesystem::path made;
+    for (const auto& part : dir) {
+        made /= part;
+        ::mkdir(made.c_str(), 0755);
+    }
+}
+
+// SQLite's quick check of the open store: empty text when it is sound, else what is wrong.
+std::string QuickCheck() {
+    Stmt s = Prepare("PRAGMA quick_check");
+    if (!s) return sqlite3_errmsg(g_reg.db.get());
+    std::string result;
+    while (sqlite3_step(s.get()) == SQLITE_ROW) {
+        const auto* text = sqlite3_column_text(s.get(), 0);
+        std::string line = text ? reinterpret_cast<const char*>(text) : "";
+        if (line == "ok") continue;
+        if (!result.empty()) result += "; ";
+        result += line;
+    }
+    return result;
+}
+
 // Opens (or re-opens, when the environment now names another file) the store.
 bool Connect() {
     std::string path = RegistryStorePath();
@@ -148,9 +188,14 @@ bool Connect() {
 
     std::error_code ec;
     auto parent = std::filesystem::path(path).parent_path();
-    if (!parent.empty()) std::filesystem::create_directories(parent, ec);
+    if (!parent.empty()) CreateDirectories(parent);
 
     bool exists = std::filesystem::exists(path, ec);
+    if (exists && !MayBeStore(path)) {
+        g_reg.error = path + " is not a valid registry store (not an SQLite database)";
+        g_reg.bad = true;
+        return false;
+    }
     if (OpenDb(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)) {
         g_reg.writable = true;
     } else if (exists && OpenDb(path, SQLITE_OPEN_READONLY)) {
@@ -188,10 +233,13 @@ bool Connect() {
             g_reg.error = "the registry store " + path + " does not exist and cannot be created";
             g_reg.bad = true;
             return false;
-        case Shape::kForeign:
-            g_reg.error = path + " is a database but not a registry store";
+        case Shape::kForeign: {
+            const std::string damage = QuickCheck();
+            g_reg.error = damage.empty() ? path + " is a database but not a registry store"
+                                         : path + " is a damaged registry store (" + damage + ")";
             g_reg.bad = true;
             return false;
+        }
         case Shape::kUnreadable:
             g_reg.error = path + " is not a valid registry store (" +
                           sqlite3_errmsg(g_reg.db.get()) + ")";
@@ -199,6 +247,13 @@ bool Connect() {
             return false;
     }
     if (g_reg.writable) {
+        // A damaged store is never written to.
+        const std::string damage = QuickCheck();
+        if (!damage.empty()) {
+            g_reg.error = path + " is a damaged registry store (" + damage + ")";
+            g_reg.bad = true;
+            return false;
+        }
         // A store made read-only under us: WAL needs a writable directory.
         if (!Exec("PRAGMA journal_mode=WAL")) g_reg.writable = false;
         Exec("PRAGMA synchronous=FULL");

@@ -108,6 +108,8 @@ TEST_F(RegistryTest, FilesThatAreNotStoresAreNeverChanged) {
     };
     const Case cases[] = {
         {"garbage", std::string(4096, 'x'), ""},
+        {"one byte", "x", ""},
+        {"a short text", "not a store\n", ""},
         {"truncated header", std::string("SQLite format 3\0", 16), ""},
         {"foreign database", "", "CREATE TABLE t(a); INSERT INTO t VALUES(1);"},
     };
@@ -139,6 +141,29 @@ TEST_F(RegistryTest, SwitchesStoreWhenTheEnvironmentNamesAnother) {
     EXPECT_EQ(RegOpenKey(HkeyLocalMachine(), "Software\\First", k), kErrFileNotFound);
     setenv("VELDANA_REGISTRY", install.registryPath().c_str(), 1);
     EXPECT_EQ(RegOpenKey(HkeyLocalMachine(), "Software\\First", k), kErrSuccess);
+}
+
+TEST_F(RegistryTest, ADamagedStoreIsRefusedAndNeverWritten) {
+    Create("SOFTWARE\\Kept");
+    ResetRegistry();  // closed: the store is one file
+    std::string path = install.registryPath();
+    std::string bytes = install.readFile(path);
+    ASSERT_GE(bytes.size(), 2 * 4096u) << bytes.size();
+    bytes[4096] = '\x7f';  // the type byte of the second page
+    install.writeFile(path, bytes);
+
+    RegKey k;
+    EXPECT_EQ(RegCreateKey(HkeyLocalMachine(), "SOFTWARE\\New", k), kErrBadDb);
+    EXPECT_NE(RegistryError().find("damaged"), std::string::npos) << RegistryError();
+    ResetRegistry();
+    EXPECT_EQ(install.readFile(path), bytes);
+}
+
+TEST_F(RegistryTest, AnEmptyFileBecomesAStore) {
+    ResetRegistry();
+    install.writeFile(install.registryPath(), "");
+    RegKey k;
+    EXPECT_EQ(RegCreateKey(HkeyLocalMachine(), "SOFTWARE\\New", k), kErrSuccess);
 }
 
 }  // namespace
