@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cctype>
 #include <cerrno>
 #include <condition_variable>
@@ -34,8 +35,20 @@ struct FileFaultState {
 };
 FileFaultState g_faults;
 
+// The step of the whole process at which it kills itself, as a crash or a kill -9 would:
+// VELDANA_CRASH_AT_FILE_STEP, for tests of what a killed console leaves on disk (0: never).
+long CrashStep() {
+    static const long step = [] {
+        const char* text = std::getenv("VELDANA_CRASH_AT_FILE_STEP");
+        return text ? std::strtol(text, nullptr, 10) : 0L;
+    }();
+    return step;
+}
+std::atomic<long> g_processSteps = 0;
+
 // Counts a changing step; false when this is the step that must fail.
 bool Step() {
+    if (CrashStep() > 0 && ++g_processSteps == CrashStep()) ::raise(SIGKILL);
     const int step = ++g_faults.steps;
     const int failAt = g_faults.failAt;
     if (failAt != 0 && step == failAt) {

@@ -149,6 +149,8 @@ std::uint64_t FileSearchSnapshotId();
 // n-th such step from now on fail (n >= 1), as a full disk or a crash would.
 void InjectFileFault(int n);
 void ClearFileFaults();
+// A process started with VELDANA_CRASH_AT_FILE_STEP=n kills itself (SIGKILL) at the n-th
+// such step it takes, before doing it: what a crash at that moment leaves can be tested.
 // Steps counted since the last InjectFileFault or ClearFileFaults.
 int FileStepCount();
 

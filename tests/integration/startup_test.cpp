@@ -220,4 +220,56 @@ TEST_F(StartupTest, QuickRunsAtOnceTakeTurnsAndLeaveCompleteDatabases) {
     EXPECT_GE(waitedMs, 1000) << "it waited for the holder to let go";
 }
 
+// A console killed at any step of its file work (every write, flush, rename and removal of a
+// rebuild) never leaves a database named under "1" that is not complete, and the next
+// start-up repairs everything it left.
+TEST_F(StartupTest, AConsoleKilledAtAnyStepLeavesNothingTheNextOneCannotRepair) {
+    for (const char* list : {"VELDA.NOT", "VELDA.YES"}) {
+        const std::string src = install.root() + "/" + list + ".src";
+        install.writeFile(src, std::string("kind ") +
+                                   (list[6] == 'N' ? "restricted" : "approved") +
+                                   "\naddress 192.0.2.1 0x0001\n");
+        ASSERT_EQ(RunCommand(BuiltProgram("veldana-list") + " make " + Q(src) + " " +
+                             Q(install.file(list))),
+                  0);
+    }
+    const std::string today = std::to_string(update::DayNumber());
+    settings::WriteSetting(settings::kKeyNotDownloadDay, {}, today);
+    settings::WriteSetting(settings::kKeyYesDownloadDay, {}, today);
+    ASSERT_EQ(RunCommand(veldana + " /qr"), 0);
+
+    const char* files[] = {"NoneNOT.BIN", "NoneYES.BIN", "VeldaNOT.BIN", "VeldaYES.BIN",
+                           "DNSHASH.DAT"};
+    auto complete = [&](const char* file) {
+        return RunCommand(BuiltProgram("veldana-db") + " info " + Q(install.file(file))) == 0;
+    };
+    // Every step of the run in turn, until a run takes fewer steps than the kill waits for.
+    int killed = 0;
+    for (int step = 1; step < 5000; ++step) {
+        // Alternately a list newer than its database, and a None database gone after a
+        // failed rebuild (flag "0"): the two kinds of rebuild.
+        if (step % 2 == 1) {
+            install.writeFile(install.file("VELDA.NOT"), install.readFile(install.file("VELDA.NOT")));
+        } else {
+            settings::WriteSetting(settings::kKeyBinChanged, {}, "0");
+            std::filesystem::remove(install.file("NoneYES.BIN"));
+        }
+        const int rc = RunCommand("VELDANA_CRASH_AT_FILE_STEP=" + std::to_string(step) + " " +
+                                  veldana + " /qr");
+        if (rc == 0) break;  // the run took fewer steps: every step was met
+        ASSERT_EQ(rc, 128 + 9) << "step " << step << ": killed";
+        ++killed;
+        if (settings::ReadSetting(settings::kKeyBinChanged) == "1") {
+            for (const char* file : files) EXPECT_TRUE(complete(file)) << step << ": " << file;
+        }
+        ASSERT_EQ(RunCommand(veldana + " /qr"), 0) << "step " << step << ": the repair";
+        EXPECT_EQ(settings::ReadSetting(settings::kKeyBinChanged), "1") << step;
+        for (const char* file : files) EXPECT_TRUE(complete(file)) << step << ": " << file;
+        for (const auto& e : std::filesystem::directory_iterator(install.programDir()))
+            EXPECT_EQ(e.path().filename().string().find(".TMP"), std::string::npos)
+                << step << ": " << e.path().filename();
+    }
+    EXPECT_GT(killed, 50) << "a rebuild takes more steps than that";
+}
+
 }  // namespace
