@@ -272,4 +272,64 @@ TEST_F(StartupTest, AConsoleKilledAtAnyStepLeavesNothingTheNextOneCannotRepair) 
     EXPECT_GT(killed, 50) << "a rebuild takes more steps than that";
 }
 
+// A full disk at any point of a rebuild: the build fails and says so, the last good databases
+// stay whole and in use, and no temporary file is left. Each run gets a filesystem of its own
+// (tmpfs in a private mount namespace) holding a copy of the installation, sized to fill up
+// at a different moment.
+TEST_F(StartupTest, AFullDiskKeepsTheLastGoodDatabases) {
+    if (RunCommand("unshare -m true") != 0) GTEST_SKIP() << "no mount namespaces here";
+    for (const char* list : {"VELDA.NOT", "VELDA.YES"}) {
+        const std::string src = install.root() + "/" + list + ".src";
+        install.writeFile(src, std::string("kind ") +
+                                   (list[6] == 'N' ? "restricted" : "approved") +
+                                   "\naddress 192.0.2.1 0x0001\n");
+        ASSERT_EQ(RunCommand(BuiltProgram("veldana-list") + " make " + Q(src) + " " +
+                             Q(install.file(list))),
+                  0);
+    }
+    const std::string today = std::to_string(update::DayNumber());
+    settings::WriteSetting(settings::kKeyNotDownloadDay, {}, today);
+    settings::WriteSetting(settings::kKeyYesDownloadDay, {}, today);
+    ASSERT_EQ(RunCommand(veldana + " /qr"), 0);
+    std::string out;
+    ASSERT_EQ(RunCommand("du -sk " + Q(install.programDir()) + " | cut -f1", &out), 0);
+    const long usedKb = std::stol(out);
+
+    const std::string prog = Q(install.programDir()), copy = Q(install.root() + "/copy");
+    const std::string db = BuiltProgram("veldana-db"), regTool = reg;
+    const std::string flag = regTool + " query " + Q(kPolicyKey) + " /v VELDABIN_Changed";
+    int full = 0;
+    // Room for the old databases and a little more, less than a rebuild writes: each size
+    // runs out at another point of it.
+    for (long extraKb = 64; extraKb <= 4096; extraKb += 448) {
+        SCOPED_TRACE(extraKb);
+        const std::string script =
+            "set -e; rm -rf " + copy + "; cp -a " + prog + " " + copy + "; "
+            "mount -t tmpfs -o size=" + std::to_string(usedKb + extraKb) + "k tmpfs " + prog +
+            "; cp -a " + copy + "/. " + prog + "/; "
+            // every database stale: the whole rebuild runs
+            "touch " + prog + "/VELDA.NOT " + prog + "/VELDA.YES; rm -f " + prog + "/NoneYES.BIN; " +
+            regTool + " add " + Q(kPolicyKey) + " /v VELDABIN_Changed /d 0 >/dev/null; "
+            "set +e; " + veldana + " /qr 2>/dev/null; echo status $?; " + flag + " | grep -o 'REG_SZ.*'; "
+            "for f in NoneNOT.BIN VeldaNOT.BIN VeldaYES.BIN DNSHASH.DAT; do " + db + " info " +
+            prog + "/$f >/dev/null 2>&1 && echo complete $f; done; "
+            "ls " + prog + " | grep -c TMP || true";
+        const std::string scriptFile = install.root() + "/full.sh";
+        install.writeFile(scriptFile, script + "\n");
+        std::string result, err;
+        ASSERT_EQ(RunCommand("unshare -m sh " + Q(scriptFile), &result, &err), 0) << err;
+        const bool failed = result.find("status 3") != std::string::npos;
+        EXPECT_TRUE(failed || result.find("status 0") != std::string::npos) << result;
+        if (failed) ++full;
+        // The databases that were complete before are complete still, whatever was built.
+        for (const char* f : {"NoneNOT.BIN", "VeldaNOT.BIN", "VeldaYES.BIN", "DNSHASH.DAT"})
+            EXPECT_NE(result.find(std::string("complete ") + f), std::string::npos)
+                << f << "\n" << result;
+        EXPECT_EQ(result.substr(result.find_last_of('\n', result.size() - 2) + 1), "0\n")
+            << "no temporary file is left\n" << result;
+        if (failed) EXPECT_NE(result.find("REG_SZ    0"), std::string::npos) << result;
+    }
+    EXPECT_GT(full, 3) << "most sizes fill the disk during the rebuild";
+}
+
 }  // namespace
