@@ -1,5 +1,7 @@
 #include "platform/registry.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "tests/support/temp_install.h"
@@ -164,6 +166,23 @@ TEST_F(RegistryTest, AnEmptyFileBecomesAStore) {
     install.writeFile(install.registryPath(), "");
     RegKey k;
     EXPECT_EQ(RegCreateKey(HkeyLocalMachine(), "SOFTWARE\\New", k), kErrSuccess);
+}
+
+TEST_F(RegistryTest, DirectoriesMadeForTheStoreAreNotWritableByOthers) {
+    ResetRegistry();
+    const std::string dir = install.root() + "/new/deeper";
+    setenv("VELDANA_REGISTRY", (dir + "/registry.db").c_str(), 1);
+    const mode_t old = ::umask(0);  // even a permissive umask makes none writable by others
+    RegKey k;
+    EXPECT_EQ(RegCreateKey(HkeyLocalMachine(), "SOFTWARE\\New", k), kErrSuccess);
+    ::umask(old);
+    for (const std::string& d : {install.root() + "/new", dir}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(d.c_str(), &st), 0) << d;
+        EXPECT_EQ(st.st_mode & (S_IWGRP | S_IWOTH), 0u) << d;
+    }
+    ResetRegistry();
+    setenv("VELDANA_REGISTRY", install.registryPath().c_str(), 1);
 }
 
 }  // namespace
