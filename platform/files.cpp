@@ -212,6 +212,14 @@ bool ModificationTime(const std::string& path, std::timespec& time) {
     return true;
 }
 
+void CreateDirectories(const std::string& directory) {
+    std::filesystem::path made;
+    for (const auto& part : std::filesystem::path(directory)) {
+        made /= part;
+        ::mkdir(made.c_str(), 0755);  // the umask can only take bits away
+    }
+}
+
 FileHandle LockDirectory(const std::string& directory, int waitMs) {
     FileHandle dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir.valid()) return FileHandle();

@@ -115,6 +115,9 @@ bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> 
 // Flushes the directory of `path`, so that a rename into it survives a crash.
 void SyncDirectoryOf(const std::string& path);
 
+// Creates the missing directories of `directory`, none of them writable by group or others.
+void CreateDirectories(const std::string& directory);
+
 // Takes the lock of a directory (flock on the directory itself, so no file is made for it)
 // that one process at a time holds; waits up to `waitMs` for another holder to let go. A
 // valid handle holds the lock until it is closed; -1 when it could not be had (errno

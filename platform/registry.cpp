@@ -155,15 +155,6 @@ bool MayBeStore(const std::string& path) {
     return n == 0 || (n == 16 && std::memcmp(head.data(), kMagic, 16) == 0);
 }
 
-// Creates the missing directories of `dir`, none of them writable by others.
-void CreateDirectories(const std::filesystem::path& dir) {
-    std::filesystem::path made;
-    for (const auto& part : dir) {
-        made /= part;
-        ::mkdir(made.c_str(), 0755);
-    }
-}
-
 // SQLite's quick check of the open store: empty text when it is sound, else what is wrong.
 std::string QuickCheck() {
     Stmt s = Prepare("PRAGMA quick_check");
@@ -188,7 +179,7 @@ bool Connect() {
 
     std::error_code ec;
     auto parent = std::filesystem::path(path).parent_path();
-    if (!parent.empty()) CreateDirectories(parent);
+    if (!parent.empty()) CreateDirectories(parent.string());
 
     bool exists = std::filesystem::exists(path, ec);
     if (exists && !MayBeStore(path)) {

@@ -31,18 +31,25 @@ bool Modified(int fileId, std::timespec& time) {
 bool Before(const std::timespec& a, const std::timespec& b) {
     return a.tv_sec != b.tv_sec ? a.tv_sec < b.tv_sec : a.tv_nsec < b.tv_nsec;
 }
+// True for a regular file with content at `path`, with its last-write moment in `modified`.
+bool HasContent(const std::string& path, std::timespec& modified) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return false;
+    modified = st.st_mtim;
+    return true;
+}
 
 // True when DNSHASH.DAT must be built anew: missing or empty, older than a raw name list,
 // or not the one DNSDataFile names.
 bool DnsHashIsStale() {
     std::string path;
     GetDnsHashPath(path);
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return true;
+    std::timespec built{};
+    if (!HasContent(path, built)) return true;
     if (ReadSetting(kKeyDnsDataFile) != path) return true;
     for (int raw : {kFileDnsRawNot, kFileDnsRawYes}) {
         std::timespec listTime{};
-        if (Modified(raw, listTime) && Before(st.st_mtim, listTime)) return true;
+        if (Modified(raw, listTime) && Before(built, listTime)) return true;
     }
     return false;
 }
@@ -86,8 +93,8 @@ int PublishDatabases(const Publication& publication) {
         if (built) platform::SyncDirectoryOf(path);
         if (!built && !temp.empty()) std::remove(temp.c_str());
         // Without a complete DNSHASH.DAT there is nothing to announce: the flag stays "0".
-        struct stat st {};
-        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return 0;
+        std::timespec written{};
+        if (!HasContent(path, written)) return 0;
         if (WriteSetting(kKeyDnsDataFile, {}, path) != 1) return 0;
     }
     return SetBinChanged("1") ? 1 : 0;
@@ -123,8 +130,8 @@ int DatabaseIsStale(CategoryDatabase which) {
     int database = restricted ? kFileVeldaNotBin : kFileVeldaYesBin;
     std::string listName = ReadTableSetting(listSetting);
 
-    struct stat st {};
-    if (::stat(CatalogueFilePath(database).c_str(), &st) != 0 || st.st_size == 0) return 1;
+    std::timespec built{};
+    if (!HasContent(CatalogueFilePath(database), built)) return 1;
     int list = restricted ? kFileVeldaNot : kFileVeldaYes;
     if (!listName.empty()) {
         SetListName(listName);
@@ -132,7 +139,7 @@ int DatabaseIsStale(CategoryDatabase which) {
     }
     // Moments, not days: a list replaced on the day of the last build counts too.
     std::timespec listTime{};
-    if (Modified(list, listTime) && Before(st.st_mtim, listTime)) return 1;
+    if (Modified(list, listTime) && Before(built, listTime)) return 1;
     return 0;
 }
 

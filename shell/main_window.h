@@ -27,7 +27,7 @@ enum class ExitStatus : int {
     kStoreNotWritable = 2,     // the policy could not be published
     kDatabaseBuildFailed = 3,  // a database could not be built or published
     kDownloadFailed = 4,       // a download was due and did not install the lists
-    kBusy = 5,                 // another console holds this installation
+    kBusy = 5,                 // another console holds the installation, or it cannot be used
 };
 
 struct ShellState {

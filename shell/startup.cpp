@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 
 #include "platform/files.h"
 #include "platform/locations.h"
@@ -42,8 +41,7 @@ int ProgramEntry(const std::string& commandLine) {
     // One console at a time does the start-up work of an installation: two rebuilds of the
     // same databases would take each other's files away.
     const std::string directory = platform::ProgramDirectory();
-    std::error_code made;
-    std::filesystem::create_directories(directory, made);
+    platform::CreateDirectories(directory);
     platform::FileHandle lock = platform::LockDirectory(directory, kLockWaitMs);
     if (!lock.valid()) {
         if (errno == EWOULDBLOCK)

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -20,11 +21,45 @@ const std::string kPolicyKey = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\W3Vel
 
 std::string Q(const std::string& s) { return "'" + s + "'"; }
 
+// The files a quick run builds for the filter.
+const char* const kDatabases[] = {"NoneNOT.BIN", "NoneYES.BIN", "VeldaNOT.BIN", "VeldaYES.BIN",
+                                  "DNSHASH.DAT"};
+
 class StartupTest : public ::testing::Test {
 protected:
     testsupport::TempInstall install;
     std::string veldana = BuiltProgram("veldana");
     std::string reg = BuiltProgram("veldana-reg");
+
+    // Both category lists, counted as fetched today: no download is due, and a quick run
+    // checks the databases.
+    void InstallListsFetchedToday() {
+        for (const char* list : {"VELDA.NOT", "VELDA.YES"}) {
+            const std::string src = install.root() + "/" + list + ".src";
+            install.writeFile(src, std::string("kind ") +
+                                       (list[6] == 'N' ? "restricted" : "approved") +
+                                       "\naddress 192.0.2.1 0x0001\n");
+            ASSERT_EQ(RunCommand(BuiltProgram("veldana-list") + " make " + Q(src) + " " +
+                                 Q(install.file(list))),
+                      0);
+        }
+        const std::string today = std::to_string(update::DayNumber());
+        settings::WriteSetting(settings::kKeyNotDownloadDay, {}, today);
+        settings::WriteSetting(settings::kKeyYesDownloadDay, {}, today);
+    }
+    // veldana-db reads the file as a whole database.
+    bool Complete(const std::string& file) {
+        return RunCommand(BuiltProgram("veldana-db") + " info " + Q(install.file(file))) == 0;
+    }
+    // Temporary files of builds left in the program directory.
+    std::vector<std::string> Temporaries() {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(install.programDir())) {
+            const std::string name = e.path().filename().string();
+            if (name.find(".TMP") != std::string::npos) names.push_back(name);
+        }
+        return names;
+    }
 };
 
 // On a fresh installation the lists are due for download, and the test installation names
@@ -173,21 +208,8 @@ TEST_F(StartupTest, ASecondProcessNeverSeesTheFlagBeforeTheValues) {
 // One installation, several consoles: the start-up work is done by one at a time, so that
 // every database the store names under "1" is complete whatever the order.
 TEST_F(StartupTest, QuickRunsAtOnceTakeTurnsAndLeaveCompleteDatabases) {
-    for (const char* list : {"VELDA.NOT", "VELDA.YES"}) {
-        const std::string src = install.root() + "/" + list + ".src";
-        install.writeFile(src, std::string("kind ") +
-                                   (list[6] == 'N' ? "restricted" : "approved") +
-                                   "\naddress 192.0.2.1 0x0001\n");
-        ASSERT_EQ(RunCommand(BuiltProgram("veldana-list") + " make " + Q(src) + " " +
-                             Q(install.file(list))),
-                  0);
-    }
-    // The lists count as fetched today: no download is due, the databases are checked.
-    const std::string today = std::to_string(update::DayNumber());
-    settings::WriteSetting(settings::kKeyNotDownloadDay, {}, today);
-    settings::WriteSetting(settings::kKeyYesDownloadDay, {}, today);
+    ASSERT_NO_FATAL_FAILURE(InstallListsFetchedToday());
 
-    const std::string db = BuiltProgram("veldana-db");
     for (int round = 0; round < 6; ++round) {
         // Every other round, a stale database makes both runs want to rebuild.
         if (round % 2 == 1) install.writeFile(install.file("VeldaNOT.BIN"), "");
@@ -198,13 +220,9 @@ TEST_F(StartupTest, QuickRunsAtOnceTakeTurnsAndLeaveCompleteDatabases) {
                   0);
         EXPECT_EQ(out, "0 0\n") << "round " << round << ": " << err;
         EXPECT_EQ(settings::ReadSetting(settings::kKeyBinChanged), "1") << "round " << round;
-        for (const char* file :
-             {"NoneNOT.BIN", "NoneYES.BIN", "VeldaNOT.BIN", "VeldaYES.BIN", "DNSHASH.DAT"})
-            EXPECT_EQ(RunCommand(db + " info " + Q(install.file(file))), 0)
-                << "round " << round << ": " << file;
-        for (const auto& e : std::filesystem::directory_iterator(install.programDir()))
-            EXPECT_EQ(e.path().filename().string().find(".TMP"), std::string::npos)
-                << e.path().filename();
+        for (const char* file : kDatabases)
+            EXPECT_TRUE(Complete(file)) << "round " << round << ": " << file;
+        EXPECT_EQ(Temporaries(), std::vector<std::string>{}) << "round " << round;
     }
 
     // A console that finds the installation busy waits for it.
@@ -224,25 +242,9 @@ TEST_F(StartupTest, QuickRunsAtOnceTakeTurnsAndLeaveCompleteDatabases) {
 // rebuild) never leaves a database named under "1" that is not complete, and the next
 // start-up repairs everything it left.
 TEST_F(StartupTest, AConsoleKilledAtAnyStepLeavesNothingTheNextOneCannotRepair) {
-    for (const char* list : {"VELDA.NOT", "VELDA.YES"}) {
-        const std::string src = install.root() + "/" + list + ".src";
-        install.writeFile(src, std::string("kind ") +
-                                   (list[6] == 'N' ? "restricted" : "approved") +
-                                   "\naddress 192.0.2.1 0x0001\n");
-        ASSERT_EQ(RunCommand(BuiltProgram("veldana-list") + " make " + Q(src) + " " +
-                             Q(install.file(list))),
-                  0);
-    }
-    const std::string today = std::to_string(update::DayNumber());
-    settings::WriteSetting(settings::kKeyNotDownloadDay, {}, today);
-    settings::WriteSetting(settings::kKeyYesDownloadDay, {}, today);
+    ASSERT_NO_FATAL_FAILURE(InstallListsFetchedToday());
     ASSERT_EQ(RunCommand(veldana + " /qr"), 0);
 
-    const char* files[] = {"NoneNOT.BIN", "NoneYES.BIN", "VeldaNOT.BIN", "VeldaYES.BIN",
-                           "DNSHASH.DAT"};
-    auto complete = [&](const char* file) {
-        return RunCommand(BuiltProgram("veldana-db") + " info " + Q(install.file(file))) == 0;
-    };
     // Every step of the run in turn, until a run takes fewer steps than the kill waits for.
     int killed = 0;
     for (int step = 1; step < 5000; ++step) {
@@ -260,14 +262,12 @@ TEST_F(StartupTest, AConsoleKilledAtAnyStepLeavesNothingTheNextOneCannotRepair) 
         ASSERT_EQ(rc, 128 + 9) << "step " << step << ": killed";
         ++killed;
         if (settings::ReadSetting(settings::kKeyBinChanged) == "1") {
-            for (const char* file : files) EXPECT_TRUE(complete(file)) << step << ": " << file;
+            for (const char* file : kDatabases) EXPECT_TRUE(Complete(file)) << step << ": " << file;
         }
         ASSERT_EQ(RunCommand(veldana + " /qr"), 0) << "step " << step << ": the repair";
         EXPECT_EQ(settings::ReadSetting(settings::kKeyBinChanged), "1") << step;
-        for (const char* file : files) EXPECT_TRUE(complete(file)) << step << ": " << file;
-        for (const auto& e : std::filesystem::directory_iterator(install.programDir()))
-            EXPECT_EQ(e.path().filename().string().find(".TMP"), std::string::npos)
-                << step << ": " << e.path().filename();
+        for (const char* file : kDatabases) EXPECT_TRUE(Complete(file)) << step << ": " << file;
+        EXPECT_EQ(Temporaries(), std::vector<std::string>{}) << step;
     }
     EXPECT_GT(killed, 50) << "a rebuild takes more steps than that";
 }
@@ -278,18 +278,7 @@ TEST_F(StartupTest, AConsoleKilledAtAnyStepLeavesNothingTheNextOneCannotRepair) 
 // at a different moment.
 TEST_F(StartupTest, AFullDiskKeepsTheLastGoodDatabases) {
     if (RunCommand("unshare -m true") != 0) GTEST_SKIP() << "no mount namespaces here";
-    for (const char* list : {"VELDA.NOT", "VELDA.YES"}) {
-        const std::string src = install.root() + "/" + list + ".src";
-        install.writeFile(src, std::string("kind ") +
-                                   (list[6] == 'N' ? "restricted" : "approved") +
-                                   "\naddress 192.0.2.1 0x0001\n");
-        ASSERT_EQ(RunCommand(BuiltProgram("veldana-list") + " make " + Q(src) + " " +
-                             Q(install.file(list))),
-                  0);
-    }
-    const std::string today = std::to_string(update::DayNumber());
-    settings::WriteSetting(settings::kKeyNotDownloadDay, {}, today);
-    settings::WriteSetting(settings::kKeyYesDownloadDay, {}, today);
+    ASSERT_NO_FATAL_FAILURE(InstallListsFetchedToday());
     ASSERT_EQ(RunCommand(veldana + " /qr"), 0);
     std::string out;
     ASSERT_EQ(RunCommand("du -sk " + Q(install.programDir()) + " | cut -f1", &out), 0);
