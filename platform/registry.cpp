@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
 
 #include <array>
 #include <cstring>
