@@ -154,6 +154,13 @@ bool MayBeStore(const std::string& path) {
     return n == 0 || (n == 16 && std::memcmp(head.data(), kMagic, 16) == 0);
 }
 
+// True when the file's header says WAL mode (both version bytes 2).
+bool InWalMode(const std::string& path) {
+    FileHandle f(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    std::array<std::uint8_t, 20> head{};
+    return f.valid() && ReadSome(f.get(), head) == 20 && head[18] == 2 && head[19] == 2;
+}
+
 // SQLite's quick check of the open store: empty text when it is sound, else what is wrong.
 std::string QuickCheck() {
     Stmt s = Prepare("PRAGMA quick_check");
@@ -187,7 +194,8 @@ bool Connect() {
         return false;
     }
     if (OpenDb(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)) {
-        g_reg.writable = true;
+        // SQLite falls back to reading a file it may not write (a read-only mount).
+        g_reg.writable = sqlite3_db_readonly(g_reg.db.get(), "main") == 0;
     } else if (exists && OpenDb(path, SQLITE_OPEN_READONLY)) {
         g_reg.writable = false;
     } else {
@@ -196,9 +204,9 @@ bool Connect() {
     }
 
     Shape shape = Examine();
-    if (shape == Shape::kUnreadable && exists) {
-        // A WAL store in a read-only place cannot make its shared-memory file:
-        // read it as an immutable file instead.
+    if (shape == Shape::kUnreadable && exists && InWalMode(path)) {
+        // A store left in WAL mode by an older console, in a place where this process may
+        // not make the shared-memory file: read it as an immutable file instead.
         std::string why = sqlite3_errmsg(g_reg.db.get());
         g_reg.writable = false;
         if (OpenDb("file:" + UriPath(path) + "?immutable=1", SQLITE_OPEN_READONLY))
@@ -210,7 +218,7 @@ bool Connect() {
         }
     }
     if (shape == Shape::kEmpty && g_reg.writable) {
-        Exec("PRAGMA journal_mode=WAL");
+        Exec("PRAGMA journal_mode=DELETE");
         if (!CreateSchema()) {
             g_reg.writable = false;
         }
@@ -244,8 +252,10 @@ bool Connect() {
             g_reg.bad = true;
             return false;
         }
-        // A store made read-only under us: WAL needs a writable directory.
-        if (!Exec("PRAGMA journal_mode=WAL")) g_reg.writable = false;
+        // A rollback journal, not WAL: a reader then makes no file at all (a WAL reader
+        // leaves -wal and -shm files behind, owned by whoever read), so the filter may
+        // read the store as another user from a directory it cannot write.
+        if (!Exec("PRAGMA journal_mode=DELETE")) g_reg.writable = false;
         Exec("PRAGMA synchronous=FULL");
     }
     g_reg.error.clear();

@@ -181,6 +181,38 @@ TEST_F(StartupTest, AStoreOnAReadOnlyPathReadsButRefusesWrites) {
     EXPECT_NE(err.find("read-only"), std::string::npos) << err;
 }
 
+// The filter reads the store as another user. A read leaves no file behind (a WAL store's
+// reader would leave -wal and -shm files owned by it), even where it could make them, and a
+// store that an older console left in WAL mode is turned back on its next write.
+TEST_F(StartupTest, AnotherUserReadsTheStoreAndLeavesNoFileBehind) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to read as another user";
+    if (RunCommand("command -v setpriv >/dev/null") != 0) GTEST_SKIP() << "no setpriv";
+    ASSERT_EQ(RunCommand(veldana + " /qr"), kDownloadFailed);
+    const std::string store = install.registryPath();
+    ASSERT_EQ(RunCommand("python3 -c \"import sqlite3; "
+                         "sqlite3.connect('" + store + "').execute('pragma journal_mode=wal')\""),
+              0);
+    ASSERT_EQ(install.readFile(store)[18], 2) << "the store is in WAL mode";
+    ASSERT_EQ(RunCommand(reg + " add " + Q(kPolicyKey) + " /v AM_Start /d 34"), 0);
+    EXPECT_EQ(install.readFile(store)[18], 1) << "the write turned it to a rollback journal";
+
+    std::filesystem::permissions(install.root(), std::filesystem::perms(0755));
+    std::filesystem::permissions(install.windowsDir(), std::filesystem::perms(0777));
+    std::string out, err;
+    EXPECT_EQ(RunCommand("setpriv --reuid=65534 --regid=65534 --clear-groups " + reg +
+                             " query " + Q(kPolicyKey) + " /v AM_Start",
+                         &out, &err),
+              0)
+        << err;
+    EXPECT_NE(out.find("AM_Start    REG_SZ    34"), std::string::npos) << out;
+    std::vector<std::string> files;
+    for (const auto& e : std::filesystem::directory_iterator(install.windowsDir()))
+        if (e.path().filename().string().rfind("registry.db", 0) == 0)
+            files.push_back(e.path().filename().string());
+    EXPECT_EQ(files, std::vector<std::string>{"registry.db"});
+    std::filesystem::permissions(install.windowsDir(), std::filesystem::perms(0755));
+}
+
 // The filter may read at any moment: it must never see VELDADATA_Changed = "1" before
 // the values it announces.
 TEST_F(StartupTest, ASecondProcessNeverSeesTheFlagBeforeTheValues) {
@@ -316,7 +348,9 @@ TEST_F(StartupTest, AFullDiskKeepsTheLastGoodDatabases) {
                 << f << "\n" << result;
         EXPECT_EQ(result.substr(result.find_last_of('\n', result.size() - 2) + 1), "0\n")
             << "no temporary file is left\n" << result;
-        if (failed) EXPECT_NE(result.find("REG_SZ    0"), std::string::npos) << result;
+        if (failed) {
+            EXPECT_NE(result.find("REG_SZ    0"), std::string::npos) << result;
+        }
     }
     EXPECT_GT(full, 3) << "most sizes fill the disk during the rebuild";
 }
