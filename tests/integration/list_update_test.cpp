@@ -1,6 +1,10 @@
 // "veldana /qr" when a download is due, against veldana-update-server on loopback: the
 // four lists are fetched, installed and compiled; nobody is there to answer a message, so
 // quick run writes its messages to standard error and goes on.
+#include <chrono>
+#include <filesystem>
+#include <random>
+
 #include <gtest/gtest.h>
 
 #include "platform/files.h"
@@ -189,6 +193,79 @@ TEST_F(ListUpdateTest, ANewerProgramIsAnnouncedEvenWhenQuiet) {
     EXPECT_EQ(marker.substr(0, marker.find('\0')), "Visit www.veldana.example for the latest upgrade of Veldana.");
     EXPECT_EQ(install.readFile(install.file("VELDA.NOT")), install.readFile(served.path() + "/VELDA.NOT"))
         << "the update goes on";
+}
+
+// kill -9 at random moments of a run that downloads and rebuilds, in a loop bounded in
+// time: whatever the moment, the databases the store names under "1" are complete, and the
+// next run (which downloads again what was not installed) leaves everything complete and no
+// file of the interrupted work behind.
+TEST_F(ListUpdateTest, KilledAtRandomMomentsOfADownloadTheNextRunRepairsEverything) {
+    StartServer();
+    const auto databases = {"NoneNOT.BIN", "NoneYES.BIN", "VeldaNOT.BIN", "VeldaYES.BIN",
+                            "DNSHASH.DAT"};
+    auto complete = [&](const char* file) {
+        return RunCommand(BuiltProgram("veldana-db") + " info " + Q(install.file(file))) == 0;
+    };
+    auto leftovers = [&] {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(install.programDir())) {
+            const std::string name = e.path().filename().string();
+            for (const char* mark : {".TMP", ".RCV", ".new-"})
+                if (name.find(mark) != std::string::npos) names.push_back(name);
+        }
+        return names;
+    };
+    auto due = [&] {
+        settings::WriteSetting(settings::kKeyNotDownloadDay, {}, "1");
+        settings::WriteSetting(settings::kKeyYesDownloadDay, {}, "1");
+    };
+    // How long a whole run takes (measured again at every repair, which downloads as much):
+    // the kills fall anywhere in it.
+    std::string err;
+    auto timedRun = [&](long& us) {
+        const auto start = std::chrono::steady_clock::now();
+        const int rc = QuickRun(err);
+        us = std::chrono::duration_cast<std::chrono::microseconds>(
+                 std::chrono::steady_clock::now() - start).count();
+        return rc;
+    };
+    long runUs = 0;
+    due();
+    ASSERT_EQ(timedRun(runUs), 0) << err;
+
+    std::mt19937 random(20261210);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    int killed = 0, rounds = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+        ++rounds;
+        due();
+        const long delayUs = std::uniform_int_distribution<long>(0, runUs * 3 / 4)(random);
+        std::string out;
+        ASSERT_EQ(RunCommand("setsid " + BuiltProgram("veldana") + " /qr </dev/null 2>/dev/null & p=$!; "
+                             "sleep " + std::to_string(delayUs / 1e6) + "; kill -9 $p 2>/dev/null; "
+                             "wait $p; echo $?", &out),
+                  0);
+        const int rc = std::stoi(out);
+        SCOPED_TRACE("round " + std::to_string(rounds) + ", killed after " +
+                     std::to_string(delayUs) + " us, status " + std::to_string(rc));
+        ASSERT_TRUE(rc == 0 || rc == 128 + 9) << "a run ends well or is killed";
+        if (rc != 0) ++killed;
+        if (settings::ReadSetting(settings::kKeyBinChanged) == "1") {
+            for (const char* file : databases) EXPECT_TRUE(complete(file)) << file;
+        }
+
+        due();
+        ASSERT_EQ(timedRun(runUs), 0) << "the repair: " << err;
+        EXPECT_EQ(settings::ReadSetting(settings::kKeyBinChanged), "1");
+        for (const char* file : databases) EXPECT_TRUE(complete(file)) << file;
+        for (const char* name : {"VELDA.NOT", "VELDA.YES", "DNSRAW.YES", "DNSRAW.NOT"})
+            EXPECT_EQ(install.readFile(install.file(name)), install.readFile(served.path() + "/" + name))
+                << name;
+        EXPECT_EQ(leftovers(), std::vector<std::string>{});
+        if (HasFailure()) break;
+    }
+    std::printf("%d rounds, %d killed, a whole run %ld us\n", rounds, killed, runUs);
+    EXPECT_GT(killed, rounds / 2) << "most kills land inside a run";
 }
 
 }  // namespace
