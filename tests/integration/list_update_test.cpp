@@ -20,14 +20,7 @@ using testsupport::RunCommand;
 
 std::string Q(const std::string& s) { return "'" + s + "'"; }
 
-// A raw name list: a count, then length-prefixed names with a 4-byte value each.
-std::string RawList(const std::string& name, std::uint32_t value) {
-    std::string out("\x01\0\0\0", 4);
-    out += static_cast<char>(name.size());
-    out += name;
-    for (int i = 0; i < 4; ++i) out += static_cast<char>(value >> (8 * i));
-    return out;
-}
+using testsupport::RawNameList;
 
 class ListUpdateTest : public ::testing::Test {
 protected:
@@ -47,8 +40,8 @@ protected:
     void StartServer(const std::string& upgrade = "N") {
         std::string notList = MakeList("VELDA.NOT", "kind restricted\naddress 192.0.2.10 0x0001\n");
         std::string yesList = MakeList("VELDA.YES", "kind approved\naddress 198.51.100.1 0x0200\n");
-        std::string rawYes = served.WriteFile("DNSRAW.YES", RawList("good.example", 0x01646433));
-        std::string rawNot = served.WriteFile("DNSRAW.NOT", RawList("bad.example", 0x0909090a));
+        std::string rawYes = served.WriteFile("DNSRAW.YES", RawNameList("good.example", 0x01646433));
+        std::string rawNot = served.WriteFile("DNSRAW.NOT", RawNameList("bad.example", 0x0909090a));
         std::vector<testsupport::ContractFile> files = {
             {"43", notList, "VELDANOT.RCV", upgrade}, {"16", yesList, "VELDAYES.RCV", upgrade},
             {"22", rawYes, "RAWYES.RCV", upgrade},    {"21", rawNot, "RAWNOT.RCV", upgrade}};
@@ -139,8 +132,8 @@ TEST_F(ListUpdateTest, NginxThroughTinyproxyQuietlyThenCurrent) {
         GTEST_SKIP() << "nginx or tinyproxy is not installed";
     std::string notList = MakeList("VELDA.NOT", "kind restricted\naddress 192.0.2.10 0x0001\n");
     std::string yesList = MakeList("VELDA.YES", "kind approved\naddress 198.51.100.1 0x0200\n");
-    std::string rawYes = served.WriteFile("DNSRAW.YES", RawList("good.example", 0x01646433));
-    std::string rawNot = served.WriteFile("DNSRAW.NOT", RawList("bad.example", 0x0909090a));
+    std::string rawYes = served.WriteFile("DNSRAW.YES", RawNameList("good.example", 0x01646433));
+    std::string rawNot = served.WriteFile("DNSRAW.NOT", RawNameList("bad.example", 0x0909090a));
     testsupport::NginxPeer nginx;
     ASSERT_TRUE(nginx.Start({{"43", notList, "VELDANOT.RCV"}, {"16", yesList, "VELDAYES.RCV"},
                              {"22", rawYes, "RAWYES.RCV"}, {"21", rawNot, "RAWNOT.RCV"}}))

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 namespace {
 
 using testsupport::BuiltProgram;
+using testsupport::RawNameList;
 using testsupport::RunCommand;
 
 const std::string kPolicyKey = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\W3Velda\\Services";
@@ -67,6 +69,7 @@ protected:
 // download failed.
 constexpr int kDownloadFailed = 4;
 constexpr int kStoreNotWritable = 2;
+constexpr int kBuildFailed = 3;
 
 TEST_F(StartupTest, QuickRunOnAFreshInstallationPublishesEveryDefault) {
     // The variables point into directories that do not exist yet.
@@ -302,6 +305,63 @@ TEST_F(StartupTest, AConsoleKilledAtAnyStepLeavesNothingTheNextOneCannotRepair) 
         EXPECT_EQ(Temporaries(), std::vector<std::string>{}) << step;
     }
     EXPECT_GT(killed, 50) << "a rebuild takes more steps than that";
+}
+
+// Lists and a store damaged by flipped bits: a run never crashes and never publishes a
+// database that is not complete; a build that fails keeps the last good databases and says
+// so; a store it refuses is never written; and once the damage is undone the next run
+// builds everything again.
+TEST_F(StartupTest, FlippedBitsInListsAndStoreNeverPublishABrokenDatabase) {
+    ASSERT_NO_FATAL_FAILURE(InstallListsFetchedToday());
+    install.writeFile(install.file("DNSRAW.NOT"), RawNameList("bad.example", 0x0909090a));
+    install.writeFile(install.file("DNSRAW.YES"), RawNameList("good.example", 0x01646433));
+    ASSERT_EQ(RunCommand(veldana + " /qr"), 0);
+    // The flag as another process reads it (the store may be the damaged file).
+    auto flagIsSet = [&] {
+        std::string out;
+        RunCommand(reg + " query " + Q(kPolicyKey) + " /v VELDABIN_Changed", &out);
+        return out.find("REG_SZ    1") != std::string::npos;
+    };
+
+    const std::string victims[] = {"VELDA.NOT", "VELDA.YES", "DNSRAW.NOT", "DNSRAW.YES",
+                                   "windows/registry.db"};
+    std::mt19937 random(1210);
+    constexpr int kRounds = 30;
+    int failed = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        const std::string victim = victims[round % std::size(victims)];
+        SCOPED_TRACE("round " + std::to_string(round) + ", " + victim);
+        const std::string path = install.file(victim);
+        testsupport::ResetAllState();  // this process lets go of the store
+        const std::string original = install.readFile(path);
+        std::string damaged = original;
+        for (int flips = 1 + random() % 4; flips > 0; --flips)
+            damaged[random() % damaged.size()] ^= static_cast<char>(1 << random() % 8);
+        install.writeFile(path, damaged);  // and newer than what was built from it
+
+        std::string out, err;
+        const int rc = RunCommand(veldana + " /qr", &out, &err);
+        ASSERT_TRUE(rc == 0 || rc == kStoreNotWritable || rc == kBuildFailed) << rc << "\n" << err;
+        if (rc != 0) {
+            ++failed;
+            EXPECT_EQ(err.rfind("veldana: ", 0), 0u) << err;
+        }
+        if (rc == kStoreNotWritable && victim == victims[4]) {
+            EXPECT_EQ(install.readFile(path), damaged) << "a refused store is never written";
+        }
+        // Under "1" every database is complete; after a failed build the last good ones are.
+        if (flagIsSet() || rc == kBuildFailed) {
+            for (const char* file : kDatabases) EXPECT_TRUE(Complete(file)) << file;
+        }
+        EXPECT_EQ(Temporaries(), std::vector<std::string>{});
+
+        install.writeFile(path, original);
+        ASSERT_EQ(RunCommand(veldana + " /qr", &out, &err), 0) << "undamaged again: " << err;
+        EXPECT_TRUE(flagIsSet());
+        for (const char* file : kDatabases) EXPECT_TRUE(Complete(file)) << file;
+        if (HasFailure()) break;
+    }
+    std::printf("%d of %d damaged runs failed and said so\n", failed, kRounds);
 }
 
 // A full disk at any point of a rebuild: the build fails and says so, the last good databases

@@ -73,6 +73,14 @@ int RunCommand(const std::string& command, std::string* out, std::string* err) {
     return WEXITSTATUS(status);
 }
 
+std::string RawNameList(const std::string& name, std::uint32_t value) {
+    std::string out("\x01\0\0\0", 4);
+    out += static_cast<char>(name.size());
+    out += name;
+    for (int i = 0; i < 4; ++i) out += static_cast<char>(value >> (8 * i));
+    return out;
+}
+
 std::string BuiltProgram(const std::string& name) {
     for (const char* dir : {"/shell/", "/tools/", "/tests/"}) {
         std::string p = std::string(VELDANA_BUILD_DIR) + dir + name;

@@ -3,6 +3,7 @@
 // with every subsystem's state reset on the way in and on the way out.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace testsupport {
@@ -35,6 +36,10 @@ void ResetAllState();
 // Runs a command through /bin/sh with the current environment; returns its exit status
 // and puts standard output (and error, if `err` is given) into the strings.
 int RunCommand(const std::string& command, std::string* out = nullptr, std::string* err = nullptr);
+
+// A raw name list (DNSRAW.NOT, DNSRAW.YES) of one name: a count, then length-prefixed names
+// with a 4-byte value each.
+std::string RawNameList(const std::string& name, std::uint32_t value);
 
 // Path of a program built in this tree (veldana, veldana-reg, ...).
 std::string BuiltProgram(const std::string& name);
