@@ -23,6 +23,7 @@ enum class StateLayer {
     kProgress,
     kUpdate,
     kPolicy,
+    kDialogs,
     kShell,
     kTools
 };

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "resources/dialog_templates.h"
 #include "ui/controls.h"
 
 namespace resources {
@@ -34,6 +35,13 @@ std::vector<DialogTemplate> MakeTemplates() {
         {"STATIC", 7219, "", SS_GRAYFRAME | SS_SUNKEN, 8, 38, 159, 14},
     };
     all.push_back(std::move(getfile));
+
+    all.push_back(HeadquartersTemplate());
+    all.push_back(ProxyTemplate());
+    all.push_back(WorkHoursTemplate());
+    all.push_back(WebSitesTemplate());
+    all.push_back(DomainTemplate());
+    all.push_back(AboutBoxTemplate());
     return all;
 }
 

@@ -9,6 +9,7 @@
 #include <poll.h>
 
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "ui/types.h"
@@ -27,6 +28,9 @@ class Display {
     virtual void SurfaceChanged(HWND) {}
     virtual void Beep(UINT /*type*/) {}
     virtual void CursorChanged(bool /*wait*/) {}
+    // A help file opened at a context number (an anchor of its page). False when this
+    // display cannot show help.
+    virtual bool ShowHelp(std::string_view /*file*/, UINT /*context*/) { return false; }
 
     // The GUI thread is about to wait. `more` tells whether anything else can still wake
     // it (timers, descriptors, a time limit). Returns true when the display acted (for

@@ -44,6 +44,11 @@ class HeadlessDisplay : public Display {
     };
     const std::vector<MessageBoxSeen>& MessageBoxes() const { return boxes_; }
     int Beeps() const { return beeps_; }
+    struct HelpSeen {
+        std::string file;
+        UINT context = 0;
+    };
+    const std::vector<HelpSeen>& HelpShown() const { return help_; }
 
     // --- what a person does
     void Click(HWND control);
@@ -72,6 +77,10 @@ class HeadlessDisplay : public Display {
     // Display
     bool Idle(bool more) override;
     void Beep(UINT) override { ++beeps_; }
+    bool ShowHelp(std::string_view file, UINT context) override {
+        help_.push_back({std::string(file), context});
+        return true;
+    }
     SIZE ScreenSize() override { return screen_; }
     void SetScreenSize(SIZE s) { screen_ = s; }
 
@@ -81,6 +90,7 @@ class HeadlessDisplay : public Display {
     std::deque<int> answers_;
     std::vector<MessageBoxSeen> boxes_;
     int beeps_ = 0;
+    std::vector<HelpSeen> help_;
     SIZE screen_{1024, 768};
 };
 

@@ -1,0 +1,18 @@
+// The work-hours dialog "WORKHOUR": the two work periods of the day (morning and afternoon,
+// each from a start to an end quarter hour) and the days of the week without work time.
+#pragma once
+
+#include <string>
+
+#include "ui/types.h"
+
+namespace dialogs {
+
+// Runs the dialog modally: 1 after a successful Save, 0 after Cancel.
+ui::INT_PTR RunWorkHoursDialog(ui::HWND owner);
+// Sets the control's text to FormatTime of quarter hour q (hour q / 4, minute (q % 4) * 15).
+void FormatQuarterHour(ui::HWND dialog, int control, int quarter);
+// A time of day in the system's time format (section "intl" of WIN.INI).
+std::string FormatTime(int hour, int minute);
+
+}  // namespace dialogs

@@ -1,0 +1,12 @@
+#include "resources/dialog_templates.h"
+#include "ui/controls.h"
+
+namespace resources {
+
+ui::DialogTemplate AboutBoxTemplate() {
+    ui::DialogTemplate t;
+    t.name = "AboutBox";
+    return t;
+}
+
+}  // namespace resources

@@ -1,0 +1,12 @@
+#include "resources/dialog_templates.h"
+#include "ui/controls.h"
+
+namespace resources {
+
+ui::DialogTemplate DomainTemplate() {
+    ui::DialogTemplate t;
+    t.name = "DOMAIN";
+    return t;
+}
+
+}  // namespace resources
