@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -101,6 +102,13 @@ struct UiState {
     std::thread::id guiThread;
 
     Display* display = nullptr;
+
+    // Watched descriptors (GUI thread only).
+    struct Watch {
+        int fd = -1;
+        std::function<void()> ready;
+    };
+    std::vector<Watch> watches;
 };
 
 UiState& State();

@@ -121,7 +121,7 @@ int WaitForInput(std::span<pollfd> extra, int timeoutMs) {
     MSG probe;
     if (NextMessage(probe, 0, false)) return 0;
 
-    bool more = !s.timers.empty() || !extra.empty() || timeoutMs >= 0;
+    bool more = !s.timers.empty() || !extra.empty() || !s.watches.empty() || timeoutMs >= 0;
     if (s.display && s.display->Idle(more)) return 0;
 
     DrainWakeFd();
@@ -132,6 +132,8 @@ int WaitForInput(std::span<pollfd> extra, int timeoutMs) {
     if (s.display) s.display->AddPollFds(fds);
     std::size_t displayEnd = fds.size();
     for (const auto& p : extra) fds.push_back(pollfd{p.fd, p.events, 0});
+    const std::size_t extraEnd = fds.size();
+    for (const auto& w : s.watches) fds.push_back(pollfd{w.fd, POLLIN, 0});
 
     long timeout = timeoutMs;
     std::uint64_t now = detail::NowMs();
@@ -147,6 +149,15 @@ int WaitForInput(std::span<pollfd> extra, int timeoutMs) {
     for (std::size_t i = 0; i < extra.size(); ++i) {
         extra[i].revents = fds[displayEnd + i].revents;
         if (extra[i].revents) ++ready;
+    }
+    // A watch's function may watch or unwatch: run copies, for descriptors still watched.
+    for (std::size_t i = extraEnd; i < fds.size(); ++i) {
+        if (!fds[i].revents) continue;
+        auto it = std::find_if(s.watches.begin(), s.watches.end(),
+                               [&](const detail::UiState::Watch& w) { return w.fd == fds[i].fd; });
+        if (it == s.watches.end()) continue;
+        const auto onReady = it->ready;
+        onReady();
     }
     return ready;
 }
@@ -202,6 +213,21 @@ void PumpOneMessage() {
     }
     TranslateMessage(msg);
     DispatchMessage(msg);
+}
+
+void WatchDescriptor(int fd, std::function<void()> ready) {
+    auto& watches = State().watches;
+    for (auto& w : watches) {
+        if (w.fd == fd) {
+            w.ready = std::move(ready);
+            return;
+        }
+    }
+    watches.push_back({fd, std::move(ready)});
+}
+
+void UnwatchDescriptor(int fd) {
+    std::erase_if(State().watches, [fd](const detail::UiState::Watch& w) { return w.fd == fd; });
 }
 
 UINT SetTimer(HWND hwnd, UINT id, UINT elapseMs, TIMERPROC callback) {

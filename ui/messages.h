@@ -10,6 +10,7 @@
 
 #include <poll.h>
 
+#include <functional>
 #include <span>
 
 #include "ui/types.h"
@@ -106,6 +107,13 @@ void PumpOneMessage();
 int WaitForInput(std::span<pollfd> extra, int timeoutMs);
 // A descriptor that becomes readable when a message is posted to the GUI thread.
 int QueueWakeFd();
+
+// Descriptors the GUI thread watches besides its queue (a listening socket, a signal
+// descriptor): while one is readable (or hung up), `ready` runs on the GUI thread from inside
+// the wait, and should read what is there and post what it means. Watching a descriptor
+// again replaces its function; the caller owns the descriptor and unwatches it first.
+void WatchDescriptor(int fd, std::function<void()> ready);
+void UnwatchDescriptor(int fd);
 
 // Timers: every `elapseMs` the window gets WM_TIMER(id), or `callback` runs.
 using TIMERPROC = void (*)(HWND, UINT message, UINT id, std::uint32_t tickCount);

@@ -581,6 +581,7 @@ void ResetWindowLayer() {
     s.windows.clear();
     s.topLevel.clear();
     s.timers.clear();
+    s.watches.clear();
     s.focus = 0;
     s.waitCursor = false;
     s.dcs.clear();

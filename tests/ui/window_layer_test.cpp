@@ -1,5 +1,7 @@
 // The window layer as the console uses it: nested loops, re-entrant handlers, dialogs,
 // controls and message boxes, driven by the headless display's scripted user.
+#include <unistd.h>
+
 #include <thread>
 #include <vector>
 
@@ -326,6 +328,37 @@ TEST_F(WindowLayerTest, PostingFromAnotherThreadWakesTheWaitingLoop) {
     poster.join();
     EXPECT_EQ(msg.message, WM_USER + 5);
     EXPECT_EQ(msg.wParam, 42u);
+}
+
+// A watched descriptor wakes the loop; its function runs on the GUI thread and may post, and
+// may unwatch itself; an unwatched descriptor no longer runs anything.
+TEST_F(WindowLayerTest, AWatchedDescriptorRunsItsFunctionInsideTheWait) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    int runs = 0;
+    WatchDescriptor(fds[0], [&] {
+        char c;
+        ASSERT_EQ(read(fds[0], &c, 1), 1);
+        ++runs;
+        PostMessage(0, WM_USER + 7, static_cast<WPARAM>(c), 0);
+        if (c == 'b') UnwatchDescriptor(fds[0]);
+    });
+    std::thread writer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        ASSERT_EQ(write(fds[1], "ab", 2), 2);
+    });
+    MSG msg;
+    for (char expected : {'a', 'b'}) {
+        ASSERT_TRUE(GetMessage(msg));
+        EXPECT_EQ(msg.message, WM_USER + 7);
+        EXPECT_EQ(msg.wParam, static_cast<WPARAM>(expected));
+    }
+    writer.join();
+    ASSERT_EQ(write(fds[1], "c", 1), 1);
+    EXPECT_EQ(WaitForInput({}, 20), 0);
+    EXPECT_EQ(runs, 2) << "unwatched";
+    close(fds[0]);
+    close(fds[1]);
 }
 
 TEST_F(WindowLayerTest, StuckScriptsAreReported) {
