@@ -2,14 +2,22 @@
 
 #include <cstdio>
 
+#include "dialogs/about_box.h"
+#include "dialogs/console.h"
+#include "dialogs/headquarters.h"
+#include "platform/files.h"
 #include "platform/process_state.h"
 #include "policy/database_rebuild.h"
 #include "policy/policy.h"
 #include "progress/transfer_status.h"
 #include "resources/string_table.h"
 #include "settings/file_catalogue.h"
+#include "settings/filter_registration.h"
 #include "settings/settings_store.h"
+#include "ui/dialog.h"
+#include "ui/help.h"
 #include "ui/menu.h"
+#include "ui/message_box.h"
 #include "ui/window.h"
 #include "update/download_schedule.h"
 #include "update/http_transfer.h"
@@ -30,6 +38,9 @@ constexpr int kProxySetupString = 8200;
 constexpr int kUninstallString = 2025;  // "&Uninstall %s"
 constexpr int kHelpString = 2315;
 constexpr int kAboutString = 2316;
+constexpr int kWinsockInUseString = 3104;
+constexpr int kUninstallWarningString = 3005;
+constexpr UINT kMainHelpContext = 117;
 
 // The update's rebuild of the databases, which lives above the update.
 int RebuildAfterUpdate(dbbuild::NoneDatabases none) { return policy::RebuildDatabases(none); }
@@ -106,11 +117,23 @@ void OnCreate(HWND hwnd) {
 }
 
 void OnTimer() {
-    if (g_shell.timerBusy) return;
-    g_shell.timerBusy = true;
+    dialogs::ConsoleState& console = dialogs::Console();
+    if (console.timerBusy) return;
+    console.timerBusy = true;
     if (update::CheckDownloadDue() && AutoDownloadOn()) UpdateLists(0, update::UpdateStart::kAutomatic);
+    if (console.headquartersOpen)
+        dialogs::RefreshPeriod(console.headquartersWindow);
+    else
+        policy::Policy().policy.leisureNow = policy::IsLeisureTimeNow();
+    console.timerBusy = false;
+}
+
+void OpenHeadquarters(HWND hwnd) {
+    dialogs::ConsoleState& console = dialogs::Console();
+    console.headquartersOpen = true;
     policy::Policy().policy.leisureNow = policy::IsLeisureTimeNow();
-    g_shell.timerBusy = false;
+    dialogs::RunHeadquartersDialog(hwnd);
+    console.headquartersOpen = false;
 }
 
 void OnCommand(HWND hwnd, UINT command) {
@@ -130,6 +153,18 @@ void OnCommand(HWND hwnd, UINT command) {
             update::CheckDownloadDue();
             UpdateLists(hwnd, update::UpdateStart::kByAdministrator);
             return;
+        case kCommandOpenHeadquarters:
+            OpenHeadquarters(hwnd);
+            return;
+        case kCommandProxySetup:
+            dialogs::RunProxyDialog(hwnd);
+            return;
+        case kCommandAbout:
+            dialogs::RunAboutBox(hwnd);
+            return;
+        case kCommandHelp:
+            WinHelp(hwnd, dialogs::kHelpFile, kMainHelpContext);
+            return;
         case kCommandUninstall:
             g_shell.uninstallRequest = true;
             SendMessage(hwnd, WM_CLOSE, 0, 0);
@@ -139,7 +174,30 @@ void OnCommand(HWND hwnd, UINT command) {
     }
 }
 
+// The uninstall steps of the shutdown: the socket library must not be in use, and the
+// administrator confirms; Cancel leaves everything in place.
+void Uninstall() {
+    using namespace settings;
+    const std::string caption = resources::LoadStr(resources::kMessageCaptionString);
+    if (OpenCatalogueFile(kFileSocketLibrary, kModeExists) > 0) {
+        const int handle = OpenCatalogueFile(kFileSocketLibrary, kModeReadWrite);
+        if (handle < 0)
+            MessageBox(0, resources::LoadStr(kWinsockInUseString), caption, MB_OK | MB_ICONEXCLAMATION);
+        else
+            platform::CloseFile(handle);
+    }
+    if (MessageBox(0, resources::LoadStr(kUninstallWarningString), caption,
+                   MB_OKCANCEL | MB_ICONEXCLAMATION) == IDCANCEL)
+        g_shell.uninstallRequest = false;
+    if (!g_shell.uninstallRequest) return;
+    RemoveFilterAndSettings();
+    StartUninstaller();
+    for (int file : {kFileVeldaNotBin, kFileVeldaYesBin, kFileNoneNotBin, kFileNoneYesBin})
+        OpenCatalogueFile(file, kModeDelete);
+}
+
 LRESULT Shutdown(HWND hwnd, WPARAM exitValue) {
+    if (g_shell.uninstallRequest) Uninstall();
     settings::OpenCatalogueFile(settings::kFileIvdIni, settings::kModeDelete);
     KillTimer(hwnd, kMainTimerId);
     DestroyWindow(hwnd);
@@ -163,6 +221,12 @@ void OnProgress(WPARAM remainingPercent, LPARAM size) {
 
 ShellState& Shell() { return g_shell; }
 void ResetShell() { g_shell = ShellState{}; }
+
+void EndSession() {
+    const HWND main = g_shell.mainWindow;
+    if (main && SendMessage(main, WM_QUERYENDSESSION, 0, 0)) SendMessage(main, WM_ENDSESSION, TRUE, 0);
+    PostQuitMessage(0);
+}
 
 void ReportStartupFailure(ExitStatus status, std::string text) {
     if (!g_shell.quickRun || g_shell.exitStatus != ExitStatus::kOk) return;
@@ -194,6 +258,7 @@ LRESULT MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CREATE:
             g_shell.mainWindow = hwnd;
+            dialogs::Console().mainWindow = hwnd;
             update::ListUpdate().mainWindow = hwnd;
             OnCreate(hwnd);
             return 0;
@@ -209,7 +274,8 @@ LRESULT MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
         case WM_QUERYOPEN:
-            if (!g_shell.headquartersOpen) PostMessage(hwnd, WM_COMMAND, kCommandOpenHeadquarters, 0);
+            if (!dialogs::Console().headquartersOpen)
+                PostMessage(hwnd, WM_COMMAND, kCommandOpenHeadquarters, 0);
             return 0;
         case WM_SYSCOMMAND:
             if ((wParam & 0xFFF0) >= 0xF000) return DefWindowProc(hwnd, message, wParam, lParam);

@@ -30,14 +30,15 @@ enum class ExitStatus : int {
     kBusy = 5,                 // another console holds the installation, or it cannot be used
 };
 
+// The main window's state. The timer-busy flag and the Headquarters-open flag and window,
+// which the dialogs share, are in dialogs::Console().
 struct ShellState {
     ui::HWND mainWindow = 0;
     bool quickRun = false;
     bool windowCreated = false;
     bool uninstallRequest = false;
-    bool headquartersOpen = false;
-    ui::HWND headquartersWindow = 0;
-    bool timerBusy = false;
+    // The open request went to the console already running; this one ends with status 0.
+    bool handedOver = false;
     ui::HICON currentIcon = 0;
     ui::HICON defaultIcon = 0;
     ui::HICON upgradeIcon = 0;
@@ -55,6 +56,9 @@ ui::BOOL RegisterMainWindowClass();
 // Creates the minimized main window with its system menu; 0 on failure.
 ui::HWND CreateMainWindow();
 ui::LRESULT MainWindowProc(ui::HWND hwnd, ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam);
+// Ends the console as the end of a session does (SIGTERM, SIGINT): query end session, end
+// session, then the message loop ends once the work in hand returns to it.
+void EndSession();
 // The progress text for a progress message: done percent of `size` bytes of `name`.
 std::string ProgressText(const std::string& name, int done, long size);
 

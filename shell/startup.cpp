@@ -1,8 +1,15 @@
 #include "shell/startup.h"
 
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <thread>
 
 #include "platform/files.h"
 #include "platform/locations.h"
@@ -11,6 +18,7 @@
 #include "progress/transfer_status.h"
 #include "resolve/dns_client.h"
 #include "settings/filter_registration.h"
+#include "shell/instance.h"
 #include "shell/main_window.h"
 #include "sitelists/site_list.h"
 #include "ui/gdi.h"
@@ -23,6 +31,96 @@ namespace {
 
 // How long a second console waits for the first to finish its start-up work.
 constexpr int kLockWaitMs = 120 * 1000;
+// How long a console that lost the race to listen waits for the winner to answer.
+constexpr int kHandOverWaitMs = 5000;
+// How long "veldana /close" waits for the console to end.
+constexpr int kCloseWaitMs = 60 * 1000;
+
+bool IsCloseRequest(const std::string& commandLine) {
+    if (commandLine.size() != 6 || commandLine[0] != '/') return false;
+    for (std::size_t i = 1; i < 6; ++i)
+        if ((commandLine[i] | 0x20) != "/close"[i]) return false;
+    return true;
+}
+
+// "veldana /close": asks the console running on this installation to close, and waits
+// until it has ended.
+int CloseRunningConsole(const std::string& directory) {
+    ShellState& shell = Shell();
+    switch (SendToRunningConsole(directory, InstanceRequest::kClose)) {
+        case HandOver::kDone:
+            if (WaitForConsoleEnd(directory, kCloseWaitMs)) {
+                shell.handedOver = true;
+                return 0;
+            }
+            std::fprintf(stderr, "veldana: the console on %s took the close request but has not "
+                                 "ended after %d seconds\n",
+                         directory.c_str(), kCloseWaitMs / 1000);
+            break;
+        case HandOver::kNoConsole:
+            std::fprintf(stderr, "veldana: no console is running on %s\n", directory.c_str());
+            break;
+        case HandOver::kFailed:
+            std::fprintf(stderr, "veldana: the console on %s did not answer the close request\n",
+                         directory.c_str());
+            break;
+    }
+    shell.exitStatus = ExitStatus::kBusy;
+    return 0;
+}
+
+// A request from another process, for the main window. One that comes before the window
+// exists waits for it.
+std::optional<InstanceRequest> g_pendingRequest;
+
+void PostRequest(InstanceRequest request) {
+    const ui::HWND main = Shell().mainWindow;
+    if (!main) {
+        g_pendingRequest = request;
+        return;
+    }
+    if (request == InstanceRequest::kOpen)
+        ui::PostMessage(main, ui::WM_QUERYOPEN, 1, 0);
+    else
+        ui::PostMessage(main, WM_CLOSE_CONSOLE, 0, 0);
+}
+
+// SIGTERM and SIGINT end the console as the end of a session does; they are read from a
+// signal descriptor in the GUI thread's wait, so that whatever is being written is
+// finished first.
+class SessionSignals {
+  public:
+    SessionSignals() {
+        sigemptyset(&set_);
+        sigaddset(&set_, SIGTERM);
+        sigaddset(&set_, SIGINT);
+        pthread_sigmask(SIG_BLOCK, &set_, &previous_);
+        fd_.reset(::signalfd(-1, &set_, SFD_NONBLOCK | SFD_CLOEXEC));
+        if (fd_.valid()) ui::WatchDescriptor(fd_.get(), [this] { Read(); });
+    }
+    ~SessionSignals() {
+        if (fd_.valid()) ui::UnwatchDescriptor(fd_.get());
+        fd_.reset();
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    SessionSignals(const SessionSignals&) = delete;
+    SessionSignals& operator=(const SessionSignals&) = delete;
+
+  private:
+    void Read() {
+        signalfd_siginfo info;
+        bool ending = false;
+        while (::read(fd_.get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info))
+            ending = true;
+        if (ending && !ended_) {
+            ended_ = true;
+            EndSession();
+        }
+    }
+    sigset_t set_{}, previous_{};
+    platform::FileHandle fd_;
+    bool ended_ = false;
+};
 
 }  // namespace
 
@@ -35,13 +133,48 @@ bool IsQuickRun(const std::string& commandLine) {
 int ProgramEntry(const std::string& commandLine) {
     ShellState& shell = Shell();
     shell.quickRun = IsQuickRun(commandLine);
+    g_pendingRequest.reset();
     // Resolving and database builds show their progress in the transfer progress window.
     progress::InstallProgressWindow();
+    const std::string directory = platform::ProgramDirectory();
+    if (IsCloseRequest(commandLine)) return CloseRunningConsole(directory);
+
+    // A console runs on this installation already: it opens Headquarters, this one ends.
+    if (SendToRunningConsole(directory, InstanceRequest::kOpen) == HandOver::kDone) {
+        shell.handedOver = true;
+        return 0;
+    }
+    platform::CreateDirectories(directory);
+    InstanceListener listener;
+    if (!shell.quickRun) {
+        std::string error;
+        switch (listener.Listen(directory, PostRequest, error)) {
+            case InstanceListener::Outcome::kListening:
+                break;
+            case InstanceListener::Outcome::kAnotherRuns: {
+                // Another console started at the same moment and listens, or is about to.
+                const auto deadline = std::chrono::steady_clock::now() +
+                                      std::chrono::milliseconds(kHandOverWaitMs);
+                while (std::chrono::steady_clock::now() < deadline) {
+                    if (SendToRunningConsole(directory, InstanceRequest::kOpen) == HandOver::kDone) {
+                        shell.handedOver = true;
+                        return 0;
+                    }
+                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                }
+                error = "another console holds " + directory + " and does not answer";
+                [[fallthrough]];
+            }
+            case InstanceListener::Outcome::kFailed:
+                std::fprintf(stderr, "veldana: %s\n", error.c_str());
+                shell.exitStatus = ExitStatus::kBusy;
+                return 0;
+        }
+    }
 
     // One console at a time does the start-up work of an installation: two rebuilds of the
-    // same databases would take each other's files away.
-    const std::string directory = platform::ProgramDirectory();
-    platform::CreateDirectories(directory);
+    // same databases would take each other's files away. A running console keeps the lock:
+    // its timer rebuilds too.
     platform::FileHandle lock = platform::LockDirectory(directory, kLockWaitMs);
     if (!lock.valid()) {
         if (errno == EWOULDBLOCK)
@@ -62,19 +195,17 @@ int ProgramEntry(const std::string& commandLine) {
                              "the policy could not be published: the registry store cannot be "
                              "written (" + platform::RegistryError() + ")");
 
-    if (!shell.quickRun) {
-        if (!settings::RegisterFilterAtStartup(commandLine, policy::Policy().policy.redirectPage))
-            return 0;
-        std::fprintf(stderr,
-                     "veldana: the policy is published; the console window has no display in "
-                     "this build yet, so the console ends here (run \"veldana /qr\" for the "
-                     "start-up work).\n");
-        return 1;
-    }
-
-    // Quick run has no window to show: message boxes are asked on the terminal, or
+    // Without a display of its own (a test's), message boxes are asked on the terminal, or
     // answered with their default button.
-    ui::TerminalDisplay display;
+    std::optional<ui::TerminalDisplay> terminal;
+    if (!ui::CurrentDisplay()) terminal.emplace();
+
+    if (!shell.quickRun &&
+        !settings::RegisterFilterAtStartup(commandLine, policy::Policy().policy.redirectPage))
+        return 0;
+    std::optional<SessionSignals> signals;
+    if (!shell.quickRun) signals.emplace();
+
     shell.defaultIcon = ui::LoadIconResource("SURFICON");
     shell.upgradeIcon = ui::LoadIconResource("SURFICON3");
     shell.currentIcon = shell.defaultIcon;
@@ -86,6 +217,10 @@ int ProgramEntry(const std::string& commandLine) {
         sitelists::LoadSiteList();
         CreateMainWindow();
         failed = !shell.windowCreated;
+        if (!failed && g_pendingRequest) PostRequest(*g_pendingRequest);
+        if (!failed && !shell.quickRun)
+            std::fprintf(stderr, "veldana: the console runs on %s; \"veldana /close\" ends it\n",
+                         directory.c_str());
     }
     if (!failed) {
         ui::MSG msg;
@@ -101,6 +236,7 @@ int ProgramEntry(const std::string& commandLine) {
 }
 
 int ExitStatusOf(int programEntryResult) {
+    if (Shell().handedOver) return static_cast<int>(ExitStatus::kOk);
     const ExitStatus status = Shell().exitStatus;
     if (status != ExitStatus::kOk) return static_cast<int>(status);
     return programEntryResult == 1 ? 0 : static_cast<int>(ExitStatus::kStopped);
