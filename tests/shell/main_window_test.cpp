@@ -3,7 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <chrono>
+#include <thread>
+
+#include "platform/registry.h"
 #include "settings/settings_store.h"
+#include "shell/startup.h"
+#include "ui/dialog.h"
+#include "update/download_schedule.h"
 #include "tests/support/temp_install.h"
 #include "ui/headless.h"
 #include "ui/menu.h"
@@ -71,6 +80,76 @@ TEST_F(MainWindowTest, TheSystemMenuIsTheCommandMenu) {
     display.RunUntilIdle();
     EXPECT_FALSE(ui::IsWindow(main));
     EXPECT_EQ(install.readFile(install.windowsDir() + "/IVD.INI"), "");
+}
+
+// The whole console in this process, its display the scripted user: an uninstall from the
+// system menu, confirmed or cancelled.
+class ConsoleRunTest : public ::testing::Test {
+  protected:
+    testsupport::TempInstall install;
+    ui::HeadlessDisplay display;
+    const char* databases[4] = {"VeldaNOT.BIN", "VeldaYES.BIN", "NoneNOT.BIN", "NoneYES.BIN"};
+
+    void SetUp() override {
+        display.onStuck = [](const std::string& s) { FAIL() << "stuck\n" << s; };
+        // Nothing due: the lists count as fetched today.
+        const std::string today = std::to_string(update::DayNumber());
+        settings::WriteSetting(settings::kKeyNotDownloadDay, {}, today);
+        settings::WriteSetting(settings::kKeyYesDownloadDay, {}, today);
+        // The web service's filter list, with ours among others.
+        platform::RegKey key;
+        ASSERT_EQ(platform::RegCreateKey(platform::HkeyLocalMachine(),
+                                         settings::SettingKeyPath(settings::kKeyFilterDlls), key),
+                  platform::kErrSuccess);
+        ASSERT_EQ(settings::WriteSetting(settings::kKeyFilterDlls, {}, "a.dll,VD-PROXY.DLL,b.dll"), 1);
+        // The uninstaller stands in as a script that records its arguments.
+        const std::string uninstaller = install.windowsDir() + "/UNWISE.DLL";
+        install.writeFile(uninstaller, "#!/bin/sh\necho \"$@\" > " + install.root() + "/args.new && mv " +
+                                           install.root() + "/args.new " + install.root() + "/args\n");
+        ::chmod(uninstaller.c_str(), 0755);
+        for (const char* db : databases) install.writeFile(install.file(db), "old");
+        install.writeFile(install.windowsDir() + "/IVD.INI", "[x]\n");
+    }
+    void TearDown() override { ui::ResetWindowLayer(); }
+
+    // Runs the console, chooses Uninstall and answers the confirmation.
+    void RunAndUninstall(int answer) {
+        display.Then([] { ui::PostMessage(Shell().mainWindow, ui::WM_SYSCOMMAND, kCommandUninstall, 0); });
+        display.AnswerMessageBox(answer);
+        EXPECT_EQ(ProgramEntry(""), 1);
+        ASSERT_EQ(display.MessageBoxes().size(), 1u);
+        EXPECT_NE(display.MessageBoxes()[0].text.find("All Password Information will be lost"),
+                  std::string::npos);
+    }
+    bool Exists(const std::string& path) {
+        struct stat st;
+        return ::stat(path.c_str(), &st) == 0;
+    }
+};
+
+TEST_F(ConsoleRunTest, UninstallConfirmedRemovesTheFilterTheSettingsAndTheDatabases) {
+    RunAndUninstall(ui::IDOK);
+    EXPECT_EQ(settings::ReadSetting(settings::kKeyFilterDlls), "a.dll,b.dll");
+    platform::RegKey key;
+    EXPECT_NE(platform::RegOpenKey(platform::HkeyLocalMachine(),
+                                   "SYSTEM\\CurrentControlSet\\Services\\W3Velda", key),
+              platform::kErrSuccess);
+    for (const char* db : databases) EXPECT_FALSE(Exists(install.file(db))) << db;
+    EXPECT_FALSE(Exists(install.windowsDir() + "/IVD.INI"));
+    // The uninstaller is started, not waited for.
+    for (int i = 0; i < 250 && !Exists(install.root() + "/args"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(install.readFile(install.root() + "/args"), install.windowsDir() + "/IVD.LOG\n");
+}
+
+TEST_F(ConsoleRunTest, UninstallCancelledRemovesNothingButTheConsoleEnds) {
+    RunAndUninstall(ui::IDCANCEL);
+    EXPECT_EQ(settings::ReadSetting(settings::kKeyFilterDlls), "a.dll,VD-PROXY.DLL,b.dll");
+    EXPECT_EQ(settings::ReadSetting(settings::kKeyAmStart), "33");
+    for (const char* db : databases) EXPECT_TRUE(Exists(install.file(db))) << db;
+    EXPECT_FALSE(Exists(install.windowsDir() + "/IVD.INI")) << "every shutdown deletes it";
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(Exists(install.root() + "/args")) << "no uninstaller";
 }
 
 }  // namespace
