@@ -57,20 +57,28 @@ std::string FcMatch(const std::string& pattern) {
     return IsFile(out) ? out : std::string();
 }
 
-std::string FindFamily(bool liberation, bool bold) {
+std::string FindFamily(bool liberation, bool bold, bool italic) {
     std::vector<std::string> candidates;
     if (liberation) {
-        const char* file = bold ? "LiberationSans-Bold.ttf" : "LiberationSans-Regular.ttf";
+        const char* file = bold ? (italic ? "LiberationSans-BoldItalic.ttf"
+                                          : "LiberationSans-Bold.ttf")
+                                : (italic ? "LiberationSans-Italic.ttf"
+                                          : "LiberationSans-Regular.ttf");
         candidates = {std::string("/usr/share/fonts/truetype/liberation/") + file,
                       std::string("/usr/share/fonts/truetype/liberation2/") + file};
     } else {
-        candidates = {bold ? "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"
-                           : "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"};
+        const char* file = bold ? (italic ? "DejaVuSans-BoldOblique.ttf" : "DejaVuSans-Bold.ttf")
+                                : (italic ? "DejaVuSans-Oblique.ttf" : "DejaVuSans.ttf");
+        candidates = {std::string("/usr/share/fonts/truetype/dejavu/") + file};
     }
     for (const auto& path : candidates)
         if (IsFile(path)) return path;
     std::string family = liberation ? "Liberation Sans" : "DejaVu Sans";
-    std::string found = FcMatch(family + (bold ? ":style=Bold" : ":style=Book"));
+    const char* slant = liberation ? "Italic" : "Oblique";
+    std::string style = bold     ? (italic ? std::string("Bold ") + slant : "Bold")
+                        : italic ? std::string(slant)
+                                 : std::string("Book");
+    std::string found = FcMatch(family + ":style=" + style);
     // fc-match always answers with something; take it only if it is the family asked for.
     std::string lower = Lower(found);
     if (lower.find(liberation ? "liberationsans" : "dejavusans") != std::string::npos) return found;
@@ -88,14 +96,14 @@ struct FontFace::Impl {
     FacePtr face;
 };
 
-std::string FindFontFile(std::string_view name, bool bold) {
+std::string FindFontFile(std::string_view name, bool bold, bool italic) {
     std::string lower = Lower(name);
     bool liberation = lower == "arial" || lower == "helvetica" || lower == "liberation sans";
     if (liberation) {
-        std::string path = FindFamily(true, bold);
+        std::string path = FindFamily(true, bold, italic);
         if (!path.empty()) return path;
     }
-    return FindFamily(false, bold);
+    return FindFamily(false, bold, italic);
 }
 
 char32_t NextChar(std::string_view text, std::size_t& pos) {

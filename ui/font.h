@@ -38,8 +38,8 @@ struct FontFaceMetrics {
 
 // The font file for a Windows face name: "Arial" (and "Helvetica") is Liberation Sans, any
 // other name DejaVu Sans; Debian's paths first, then fontconfig's fc-match. Empty when
-// nothing is found.
-std::string FindFontFile(std::string_view name, bool bold);
+// nothing is found. `italic` takes the family's italic (DejaVu: oblique) face.
+std::string FindFontFile(std::string_view name, bool bold, bool italic = false);
 
 class FontFace {
     struct Token {};

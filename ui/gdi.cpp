@@ -164,8 +164,9 @@ long SizeKey(double pixels) {
     return std::lround(pixels * 64);
 }
 
-std::shared_ptr<FontFace> LoadFace(std::string_view name, double pixels, bool bold) {
-    std::string path = FindFontFile(name, bold);
+std::shared_ptr<FontFace> LoadFace(std::string_view name, double pixels, bool bold,
+                                   bool italic = false) {
+    std::string path = FindFontFile(name, bold, italic);
     auto key = std::make_pair(path, SizeKey(pixels));
     auto& face = g_gdi.faces[key];
     if (!face) face = FontFace::Open(path, pixels);
@@ -178,10 +179,10 @@ double PointsToPixels(int points) {
     return points * 96.0 / 72.0;
 }
 
-Object MakeFont(std::string_view name, int pointSize, bool bold) {
+Object MakeFont(std::string_view name, int pointSize, bool bold, bool italic = false) {
     Object o;
     o.kind = Kind::Font;
-    o.font = LoadFace(name, PointsToPixels(pointSize), bold);
+    o.font = LoadFace(name, PointsToPixels(pointSize), bold, italic);
     return o;
 }
 
@@ -792,6 +793,11 @@ HFONT CreateFont(std::string_view name, int pointSize, bool bold) {
     return AddObject(MakeFont(name, pointSize, bold));
 }
 
+HFONT CreateFontIndirect(const LOGFONT& font) {
+    return AddObject(MakeFont(font.lfFaceName, font.lfHeight, font.lfWeight >= FW_SEMIBOLD,
+                              font.lfItalic));
+}
+
 BOOL DeleteObject(HGDIOBJ object) {
     Object* o = FindObject(object);
     if (o == nullptr || o->permanent || o->deletePending) return FALSE;
@@ -833,6 +839,11 @@ BOOL GetClipBox(HDC hdc, RECT* out) {
     RECT clip = ClipOf(*dc);
     *out = IsEmpty(clip) ? RECT{} : Offset(clip, -dc->origin.x, -dc->origin.y);
     return TRUE;
+}
+
+int GetDeviceCaps(HDC hdc, int index) {
+    if (FindDc(hdc) == nullptr) return 0;
+    return index == LOGPIXELSX || index == LOGPIXELSY ? 96 : 0;
 }
 
 HGDIOBJ SelectObject(HDC hdc, HGDIOBJ object) {

@@ -173,6 +173,19 @@ HGDIOBJ GetStockObject(int index);
 // A font of `pointSize` points at 96 dots per inch (a negative size is in pixels, as a
 // negative height is on Windows). Always gives a font: an unknown name gets DejaVu Sans.
 HFONT CreateFont(std::string_view name, int pointSize, bool bold);
+// The same from a description with a weight and the italic flag. lfHeight is taken as
+// CreateFont takes its size (points when positive, the em height in pixels when negative);
+// a weight of FW_SEMIBOLD or more is the bold face.
+constexpr int FW_NORMAL = 400;
+constexpr int FW_SEMIBOLD = 600;
+constexpr int FW_BOLD = 700;
+struct LOGFONT {
+    int lfHeight = 0;
+    int lfWeight = FW_NORMAL;
+    bool lfItalic = false;
+    std::string lfFaceName;
+};
+HFONT CreateFontIndirect(const LOGFONT& font);
 // FALSE for stock objects, loaded resources and unknown handles. An object that a DC still
 // has selected goes away when no DC has it selected any more.
 BOOL DeleteObject(HGDIOBJ object);
@@ -185,6 +198,11 @@ HDC CreateSurfaceDC(Surface* target, POINT origin, RECT clip);
 void DeleteSurfaceDC(HDC dc);
 // The clipping rectangle in logical coordinates; FALSE for a bad DC.
 BOOL GetClipBox(HDC dc, RECT* out);
+// Device capabilities: LOGPIXELSX and LOGPIXELSY are 96 (the resolution text is drawn at);
+// 0 for any other index or a bad DC.
+constexpr int LOGPIXELSX = 88;
+constexpr int LOGPIXELSY = 90;
+int GetDeviceCaps(HDC dc, int index);
 
 // Selects a pen, brush or font (a system-colour brush too); returns the previous object of
 // that kind, 0 on failure (bitmaps and icons cannot be selected: draw them instead).
