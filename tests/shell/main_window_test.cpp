@@ -142,6 +142,33 @@ TEST_F(ConsoleRunTest, UninstallConfirmedRemovesTheFilterTheSettingsAndTheDataba
     EXPECT_EQ(install.readFile(install.root() + "/args"), install.windowsDir() + "/IVD.LOG\n");
 }
 
+// What a second start hands over: query open with wParam 1. It opens Headquarters, the main
+// window staying minimized; while Headquarters is open another request does nothing.
+TEST_F(ConsoleRunTest, AnOpenRequestOpensHeadquartersOnce) {
+    const char* const kCaption = "Veldana - Proxy Headquarters";
+    auto headquartersWindows = [&] {
+        int n = 0;
+        for (ui::HWND w : ui::AllWindows())
+            n += ui::IsWindowVisible(w) && ui::GetWindowText(w) == kCaption;
+        return n;
+    };
+    display.Then([] { ui::PostMessage(Shell().mainWindow, ui::WM_QUERYOPEN, 1, 0); });
+    display.Then([&] {
+        EXPECT_EQ(headquartersWindows(), 1);
+        EXPECT_TRUE(ui::IsIconic(Shell().mainWindow));
+        ui::PostMessage(Shell().mainWindow, ui::WM_QUERYOPEN, 1, 0);
+    });
+    display.Then([&] {
+        EXPECT_EQ(headquartersWindows(), 1) << "not a second one";
+        display.PressKey(display.FindTopLevel(kCaption), ui::VK_ESCAPE);
+    });
+    display.Then([&] {
+        EXPECT_EQ(headquartersWindows(), 0);
+        ui::PostMessage(Shell().mainWindow, WM_CLOSE_CONSOLE, 0, 0);
+    });
+    EXPECT_EQ(ProgramEntry(""), 1);
+}
+
 TEST_F(ConsoleRunTest, UninstallCancelledRemovesNothingButTheConsoleEnds) {
     RunAndUninstall(ui::IDCANCEL);
     EXPECT_EQ(settings::ReadSetting(settings::kKeyFilterDlls), "a.dll,VD-PROXY.DLL,b.dll");
