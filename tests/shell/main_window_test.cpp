@@ -12,6 +12,7 @@
 #include "settings/settings_store.h"
 #include "shell/startup.h"
 #include "ui/dialog.h"
+#include "ui/gdi.h"
 #include "update/download_schedule.h"
 #include "tests/support/temp_install.h"
 #include "ui/headless.h"
@@ -167,6 +168,25 @@ TEST_F(ConsoleRunTest, AnOpenRequestOpensHeadquartersOnce) {
         ui::PostMessage(Shell().mainWindow, WM_CLOSE_CONSOLE, 0, 0);
     });
     EXPECT_EQ(ProgramEntry(""), 1);
+}
+
+// The minimized window paints the current icon: the upgrade icon (a white arrow in its
+// corner) when the UPDATE marker is there at the start, which also resets QTXPHWI.
+TEST_F(ConsoleRunTest, TheUpgradeMarkerMakesTheUpgradeIconCurrent) {
+    for (bool marker : {false, true}) {
+        SCOPED_TRACE(marker);
+        ResetShell();
+        if (marker) install.writeFile(install.file("UPDATE"), std::string(128, '\0'));
+        settings::WriteSetting(settings::kKeyUpgradeSeen, {}, "1");
+        display.Then([&] {
+            const ui::Surface* surface = ui::WindowSurface(Shell().mainWindow);
+            ASSERT_NE(surface, nullptr);
+            EXPECT_EQ(surface->Pixel(25, 27) == ui::RGB(255, 255, 255), marker) << "the arrow's shaft";
+            EXPECT_EQ(settings::ReadSetting(settings::kKeyUpgradeSeen), marker ? "0" : "1");
+            ui::PostMessage(Shell().mainWindow, WM_CLOSE_CONSOLE, 0, 0);
+        });
+        EXPECT_EQ(ProgramEntry(""), 1);
+    }
 }
 
 TEST_F(ConsoleRunTest, UninstallCancelledRemovesNothingButTheConsoleEnds) {
