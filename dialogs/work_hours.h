@@ -12,7 +12,9 @@ namespace dialogs {
 ui::INT_PTR RunWorkHoursDialog(ui::HWND owner);
 // Sets the control's text to FormatTime of quarter hour q (hour q / 4, minute (q % 4) * 15).
 void FormatQuarterHour(ui::HWND dialog, int control, int quarter);
-// A time of day in the system's time format (section "intl" of WIN.INI).
+// A time of day in the system's time format (section "intl" of WIN.INI: sTime, s1159,
+// s2359, iTLZero, iTime). Without a separator a colon is used; midnight shows as 12 on the
+// 12-hour clock and as 0 on the 24-hour one.
 std::string FormatTime(int hour, int minute);
 
 }  // namespace dialogs
