@@ -670,3 +670,39 @@ TEST_F(HeadquartersTest, TheBitmapButtonShowsTheBitmap) {
 }
 
 }  // namespace
+
+namespace {
+
+// Each button opens its dialog over Headquarters; Change Hours saved publishes the policy
+// again (the work hours the filter reads).
+TEST_F(HeadquartersTest, EachButtonOpensItsDialogAndSavedWorkHoursArePublished) {
+    struct Case {
+        int button;
+        const char* caption;
+    };
+    const Case cases[] = {{1221, "Web Sites Control"},      {1223, "Domain Name Filter Setup"},
+                          {7055, "Work / Leisure Time"},    {kProxy, "Proxy Server Setup"},
+                          {kBitmap, "About Veldana"}};
+    std::vector<std::function<void()>> steps;
+    for (const Case& c : cases) {
+        steps.push_back([&, c] { display.Click(Item(c.button)); });
+        steps.push_back([&, c] {
+            const HWND dialog = display.FindTopLevel(c.caption);
+            EXPECT_NE(dialog, 0u) << c.caption;
+            if (dialog) display.PressKey(dialog, VK_ESCAPE);
+        });
+    }
+    steps.push_back([&] {
+        WriteSetting(settings::kKeyDataChanged, {}, "0");
+        display.Click(Item(7055));
+    });
+    steps.push_back([&] { display.Click(display.FindTopLevel("Work / Leisure Time"), 1201); });
+    steps.push_back([&] {
+        EXPECT_EQ(settings::ReadSetting(settings::kKeyDataChanged), "1") << "published again";
+        Escape();
+    });
+    EXPECT_EQ(Run(std::move(steps)), 0);
+    EXPECT_EQ(display.FindTopLevel("Veldana - Proxy Headquarters"), 0u);
+}
+
+}  // namespace
