@@ -6,13 +6,17 @@
 #include <string>
 
 #include "platform/process_state.h"
+#include "platform/registry.h"
+#include "resources/string_table.h"
 #include "settings/settings_store.h"
+#include "ui/message_box.h"
 #include "ui/window.h"
 
 namespace dialogs {
 namespace {
 
 ConsoleState g_console;
+constexpr int kSettingsNotSavedString = 8310;
 const platform::StateReset kResetConsole{platform::StateLayer::kDialogs, &ResetConsole};
 
 // Keeps a window of `size` starting at `at` inside a screen of `screen`: never below 0.
@@ -48,6 +52,14 @@ void RestoreDialogPosition(ui::HWND dialog) {
     x = KeepOnScreen(x, width, ui::GetSystemMetrics(ui::SM_CXSCREEN));
     y = KeepOnScreen(y, height, ui::GetSystemMetrics(ui::SM_CYSCREEN));
     ui::SetWindowPos(dialog, ui::HWND_NOTOPMOST, x, y, 0, 0, ui::SWP_NOSIZE);
+}
+
+void ReportSettingsNotSaved(ui::HWND owner) {
+    std::string text = resources::LoadStr(kSettingsNotSavedString);
+    if (const auto at = text.find("%s"); at != std::string::npos)
+        text.replace(at, 2, platform::RegistryError());
+    ui::MessageBox(owner, text, resources::LoadStr(resources::kMessageCaptionString),
+                   ui::MB_OK | ui::MB_ICONSTOP);
 }
 
 void SaveDialogPosition(ui::HWND dialog) {

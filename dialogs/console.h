@@ -23,6 +23,10 @@ void ResetConsole();
 // Places the dialog at WindowPosition ("x, y"; anything else, or nothing, is 0, 0), kept
 // on the screen, without resizing it.
 void RestoreDialogPosition(ui::HWND dialog);
+// Says that a Save found the settings store not writable (why, from the store), over
+// `owner`; the dialog then stays open with what was entered.
+void ReportSettingsNotSaved(ui::HWND owner);
+
 // Stores the dialog's top-left corner, kept on the screen, as WindowPosition "x, y".
 void SaveDialogPosition(ui::HWND dialog);
 

@@ -193,7 +193,12 @@ void Save(HWND dialog) {
     EnableWindow(GetDlgItem(dialog, kSaveButton), FALSE);
     g_hq.savedSelection = ShownSelection(dialog);
     if (g_hq.changesPending) {
-        policy::PublishPolicy({.values = true});
+        if (!policy::PublishPolicy({.values = true})) {
+            // Nothing reached the filter: the edit stays pending, Save stays offered.
+            ReportSettingsNotSaved(dialog);
+            EnableWindow(GetDlgItem(dialog, kSaveButton), TRUE);
+            return;
+        }
         g_hq.changesPending = false;
         CallPrivacyProfile(dialog, kPrivacyProfileMaskEntry);
     }
@@ -365,16 +370,23 @@ INT_PTR ProxyProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
         }
         case WM_COMMAND:
             switch (LOWORD(wParam)) {
-                case kSaveButton:
-                    // No check of the address or the port: an empty field deletes its setting.
-                    settings::WriteSetting(
-                        settings::kKeyProxyServer, {},
-                        GetDlgItemText(dialog, kProxyAddressEdit).substr(0, kProxyFieldLength));
-                    settings::WriteSetting(
-                        settings::kKeyProxyPort, {},
-                        GetDlgItemText(dialog, kProxyPortEdit).substr(0, kProxyFieldLength));
+                case kSaveButton: {
+                    // No check of the address or the port: an empty field deletes its setting
+                    // (a delete of a value that is not there fails, and that is no failure).
+                    bool stored = true;
+                    for (const auto& [key, edit] : {std::pair{settings::kKeyProxyServer, kProxyAddressEdit},
+                                                   std::pair{settings::kKeyProxyPort, kProxyPortEdit}}) {
+                        const std::string text =
+                            GetDlgItemText(dialog, edit).substr(0, kProxyFieldLength);
+                        if (!settings::WriteSetting(key, {}, text) && !text.empty()) stored = false;
+                    }
+                    if (!stored) {
+                        ReportSettingsNotSaved(dialog);
+                        return TRUE;
+                    }
                     EndDialog(dialog, 1);
                     return TRUE;
+                }
                 case kProxyCancelButton:
                 case IDCANCEL:
                     EndDialog(dialog, 0);

@@ -170,14 +170,20 @@ void Save(ui::HWND dialog) {
                        resources::LoadStr(resources::kMessageCaptionString), ui::MB_OK);
         return;
     }
+    bool stored = true;
     for (int f = 0; f < kFieldCount; ++f)
-        settings::WriteSetting(kFields[f].settingKey, {},
-                               std::to_string(ModelValue(static_cast<Field>(f))));
+        stored &= settings::WriteSetting(kFields[f].settingKey, {},
+                                         std::to_string(ModelValue(static_cast<Field>(f)))) == 1;
     std::string days;
     for (int box : kDayBoxes)
         days += ui::IsDlgButtonChecked(dialog, box) == ui::BST_CHECKED ? '0' : '1';
+    stored &= settings::WriteSetting(settings::kKeyDaysOfOperation, {}, days) == 1;
+    if (!stored) {
+        // The dialog stays open with what was entered; Cancel puts the stored hours back.
+        ReportSettingsNotSaved(dialog);
+        return;
+    }
     policy::Policy().policy.days = days;
-    settings::WriteSetting(settings::kKeyDaysOfOperation, {}, days);
     ui::EndDialog(dialog, 1);
 }
 

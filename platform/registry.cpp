@@ -311,8 +311,11 @@ long CheckHandle(const RegKey& key) {
     return kErrSuccess;
 }
 
+// Tests make the store refuse writes as a read-only one does (RefuseRegistryWrites).
+bool g_refuseWrites = false;
+
 long CheckWritable() {
-    if (!g_reg.writable)
+    if (!g_reg.writable || g_refuseWrites)
         return Fail(kErrAccessDenied, "the registry store " + g_reg.path + " is read-only");
     return kErrSuccess;
 }
@@ -328,6 +331,8 @@ long StepDone(Stmt& s, const char* what) {
 }  // namespace
 
 RegKey HkeyLocalMachine() { return RegKey{kRootId}; }
+
+void RefuseRegistryWrites(bool refuse) { g_refuseWrites = refuse; }
 
 long RegOpenKey(const RegKey& parent, std::string_view subKey, RegKey& out) {
     out = RegKey{};
@@ -494,7 +499,10 @@ long RegEnumValue(const RegKey& key, std::size_t index, std::string& name, unsig
 
 std::string RegistryError() { return g_reg.error; }
 
-void ResetRegistry() { g_reg = RegistryState{}; }
+void ResetRegistry() {
+    g_reg = RegistryState{};
+    g_refuseWrites = false;
+}
 namespace {
 const platform::StateReset kResetRegistry{platform::StateLayer::kPlatform, &ResetRegistry};
 }  // namespace

@@ -66,5 +66,9 @@ long RegEnumValue(const RegKey& key, std::size_t index, std::string& name, unsig
 std::string RegistryError();
 // Closes the store; the next call opens the store that the environment names then.
 void ResetRegistry();
+// For tests of what a store that cannot be written does to its callers: while set, every
+// write fails as on a read-only store (kErrAccessDenied, "... is read-only"). ResetRegistry
+// clears it.
+void RefuseRegistryWrites(bool refuse);
 
 }  // namespace platform

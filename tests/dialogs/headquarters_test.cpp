@@ -17,6 +17,7 @@
 
 #include "dialogs/console.h"
 #include "platform/clock.h"
+#include "platform/registry.h"
 #include "policy/policy.h"
 #include "settings/settings_store.h"
 #include "tests/support/temp_install.h"
@@ -672,6 +673,30 @@ TEST_F(HeadquartersTest, TheBitmapButtonShowsTheBitmap) {
 }  // namespace
 
 namespace {
+
+// A store that refuses writes: Save says so, and the edit stays pending with Save offered.
+TEST_F(HeadquartersTest, SaveOnAStoreThatCannotBeWrittenKeepsTheEditPending) {
+    Run({[&] { display.Click(Item(kFull)); },
+         [&] {
+             platform::RefuseRegistryWrites(true);
+             display.AnswerMessageBox(IDOK);
+             display.Click(Item(kSave));
+         },
+         [&] {
+             platform::RefuseRegistryWrites(false);
+             EXPECT_TRUE(Enabled(kSave));
+             EXPECT_EQ(ReadSetting(settings::kKeyNormalWeb), "1") << "nothing stored";
+             display.AnswerMessageBox(IDOK);  // no privacy-profile library here
+             display.Click(Item(kSave));
+         },
+         [&] {
+             EXPECT_EQ(ReadSetting(settings::kKeyNormalWeb), "2");
+             Escape();
+         }});
+    ASSERT_EQ(display.MessageBoxes().size(), 2u);
+    EXPECT_NE(display.MessageBoxes()[0].text.find("The settings could not be saved"),
+              std::string::npos);
+}
 
 // Each button opens its dialog over Headquarters; Change Hours saved publishes the policy
 // again (the work hours the filter reads).

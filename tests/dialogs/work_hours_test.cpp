@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "dialogs/console.h"
+#include "platform/registry.h"
 #include "policy/policy.h"
 #include "settings/settings_store.h"
 #include "tests/support/temp_install.h"
@@ -347,6 +348,29 @@ TEST_F(WorkHoursTest, SaveStoresThePeriodsAndTheExcludedDays) {
         EXPECT_EQ(policy::Policy().policy.days, c.daysAfter);
     }
     EXPECT_TRUE(display.MessageBoxes().empty());
+}
+
+// A store that refuses the writes: Save says so and the dialog stays open with what was
+// entered; once the store takes writes again, Save stores it.
+TEST_F(WorkHoursTest, SaveOnAStoreThatCannotBeWrittenSaysSoAndKeepsTheDialog) {
+    Store({33, 48, 52, 69});
+    const INT_PTR result = Run({Press(7172),
+                                [&](HWND dialog) {
+                                    platform::RefuseRegistryWrites(true);
+                                    display.AnswerMessageBox(IDOK);
+                                    display.Click(dialog, 1201);
+                                },
+                                [&](HWND dialog) {
+                                    platform::RefuseRegistryWrites(false);
+                                    EXPECT_EQ(Stored(), (Periods{33, 48, 52, 69}));
+                                    display.Click(dialog, 1201);
+                                }});
+    EXPECT_EQ(result, 1);
+    ASSERT_EQ(display.MessageBoxes().size(), 1u);
+    EXPECT_NE(display.MessageBoxes()[0].text.find("The settings could not be saved"),
+              std::string::npos);
+    EXPECT_NE(display.MessageBoxes()[0].text.find("read-only"), std::string::npos);
+    EXPECT_EQ(Stored(), (Periods{33, 48, 52, 70}));
 }
 
 TEST_F(WorkHoursTest, EnterSavesAndArrowsMovedBeforeAreStored) {
