@@ -88,10 +88,8 @@ class HeadquartersTest : public ::testing::Test {
         platform::SetLocalClock([at] { return at; });
     }
     void MakeList(const std::string& name, const std::string& kind) {
-        const std::string src = install.root() + "/" + name + ".src";
-        install.writeFile(src, "kind " + kind + "\naddress 192.0.2.1 0x0001\n");
-        ASSERT_EQ(testsupport::RunCommand(testsupport::BuiltProgram("veldana-list") + " make '" +
-                                          src + "' '" + install.file(name) + "'"),
+        ASSERT_EQ(testsupport::MakeListFile("kind " + kind + "\naddress 192.0.2.1 0x0001\n",
+                                            install.file(name)),
                   0);
     }
     // Fills the model from the settings, as the console's start-up publication does.

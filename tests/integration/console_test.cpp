@@ -204,9 +204,8 @@ TEST_F(ConsoleTest, ItsTimerDownloadsTheListsWhenTheyFallDue) {
     testsupport::PeerDir served;
     testsupport::UpdateServerPeer server;
     auto makeList = [&](const std::string& name, const std::string& source) {
-        const std::string src = served.WriteFile(name + ".src", source);
         const std::string out = served.path() + "/" + name;
-        EXPECT_EQ(RunCommand(BuiltProgram("veldana-list") + " make " + Q(src) + " " + Q(out)), 0);
+        EXPECT_EQ(testsupport::MakeListFile(source, out), 0);
         return out;
     };
     const std::string notList = makeList("VELDA.NOT", "kind restricted\naddress 192.0.2.10 0x0001\n");

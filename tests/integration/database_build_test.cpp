@@ -42,11 +42,8 @@ protected:
     }
 
     void MakeList(const std::string& name, const std::string& source) {
-        std::string src = install.root() + "/" + name + ".src";
-        install.writeFile(src, source);
-        std::string out, err;
-        ASSERT_EQ(RunCommand(BuiltProgram("veldana-list") + " make " + Q(src) + " " +
-                                 Q(install.file(name)), &out, &err), 0) << err;
+        std::string err;
+        ASSERT_EQ(testsupport::MakeListFile(source, install.file(name), &err), 0) << err;
     }
 };
 

@@ -29,11 +29,9 @@ protected:
     testsupport::UpdateServerPeer server;
 
     std::string MakeList(const std::string& name, const std::string& source) {
-        std::string src = served.WriteFile(name + ".src", source);
         std::string out = served.path() + "/" + name;
         std::string err;
-        EXPECT_EQ(RunCommand(BuiltProgram("veldana-list") + " make " + Q(src) + " " + Q(out), nullptr, &err), 0)
-            << err;
+        EXPECT_EQ(testsupport::MakeListFile(source, out, &err), 0) << err;
         return out;
     }
 

@@ -37,12 +37,10 @@ protected:
     // checks the databases.
     void InstallListsFetchedToday() {
         for (const char* list : {"VELDA.NOT", "VELDA.YES"}) {
-            const std::string src = install.root() + "/" + list + ".src";
-            install.writeFile(src, std::string("kind ") +
-                                       (list[6] == 'N' ? "restricted" : "approved") +
-                                       "\naddress 192.0.2.1 0x0001\n");
-            ASSERT_EQ(RunCommand(BuiltProgram("veldana-list") + " make " + Q(src) + " " +
-                                 Q(install.file(list))),
+            ASSERT_EQ(testsupport::MakeListFile(std::string("kind ") +
+                                                    (list[6] == 'N' ? "restricted" : "approved") +
+                                                    "\naddress 192.0.2.1 0x0001\n",
+                                                install.file(list)),
                       0);
         }
         const std::string today = std::to_string(update::DayNumber());

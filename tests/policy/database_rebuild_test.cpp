@@ -39,9 +39,9 @@ protected:
     void TearDown() override { ui::ResetWindowLayer(); }
 
     void MakeList(const std::string& name, const std::string& kind) {
-        std::string src = install.root() + "/" + name + ".src";
-        install.writeFile(src, "kind " + kind + "\naddress 192.0.2.1 0x0001\n");
-        ASSERT_EQ(RunCommand(BuiltProgram("veldana-list") + " make '" + src + "' '" + install.file(name) + "'"), 0);
+        ASSERT_EQ(testsupport::MakeListFile("kind " + kind + "\naddress 192.0.2.1 0x0001\n",
+                                            install.file(name)),
+                  0);
     }
     bool Exists(const std::string& name) { return platform::FileExists(install.file(name)); }
     // Temporary files of builds in the program directory.

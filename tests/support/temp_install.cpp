@@ -81,6 +81,21 @@ std::string RawNameList(const std::string& name, std::uint32_t value) {
     return out;
 }
 
+int MakeListFile(const std::string& source, const std::string& out, std::string* err) {
+    char name[] = "/tmp/veldana-list-src-XXXXXX";
+    const int fd = mkstemp(name);
+    if (fd < 0) return -1;
+    const bool written = ::write(fd, source.data(), source.size()) ==
+                         static_cast<ssize_t>(source.size());
+    close(fd);
+    const int status = written ? RunCommand(BuiltProgram("veldana-list") + " make '" + name +
+                                                "' '" + out + "'",
+                                            nullptr, err)
+                               : -1;
+    unlink(name);
+    return status;
+}
+
 std::string BuiltProgram(const std::string& name) {
     for (const char* dir : {"/shell/", "/tools/", "/tests/"}) {
         std::string p = std::string(VELDANA_BUILD_DIR) + dir + name;

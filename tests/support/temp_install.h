@@ -41,6 +41,11 @@ int RunCommand(const std::string& command, std::string* out = nullptr, std::stri
 // with a 4-byte value each.
 std::string RawNameList(const std::string& name, std::uint32_t value);
 
+// Compiles a list source (docs/list-source-format.md) with "veldana-list make" into `out`,
+// a category list as the console downloads it: the command's exit status (0 when made),
+// its standard error in `err` when given.
+int MakeListFile(const std::string& source, const std::string& out, std::string* err = nullptr);
+
 // Path of a program built in this tree (veldana, veldana-reg, ...).
 std::string BuiltProgram(const std::string& name);
 

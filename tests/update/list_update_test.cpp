@@ -72,10 +72,8 @@ class ListUpdateUnitTest : public ::testing::Test {
     }
 
     void MakeList(const std::string& name, const std::string& kind) {
-        std::string src = install.root() + "/" + name + ".src";
-        install.writeFile(src, "kind " + kind + "\naddress 192.0.2.1 0x0001\n");
-        ASSERT_EQ(RunCommand(BuiltProgram("veldana-list") + " make '" + src + "' '" +
-                             install.file(name) + "'"),
+        ASSERT_EQ(testsupport::MakeListFile("kind " + kind + "\naddress 192.0.2.1 0x0001\n",
+                                            install.file(name)),
                   0);
     }
 };
