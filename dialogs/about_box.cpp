@@ -244,9 +244,7 @@ void ResetAboutBox() {
 }
 
 INT_PTR RunAboutBox(HWND owner) {
-    const DialogTemplate* tmpl = resources::FindDialogResource("AboutBox");
-    if (!tmpl) return -1;
-    return DialogBoxIndirect(*tmpl, owner, AboutBoxProc);
+    return RunDialogResource("AboutBox", owner, AboutBoxProc);
 }
 
 void ScrollCredits(HWND dialog, HWND frame) {

@@ -7,6 +7,7 @@
 
 #include "platform/process_state.h"
 #include "platform/registry.h"
+#include "resources/dialogs.h"
 #include "resources/string_table.h"
 #include "settings/settings_store.h"
 #include "ui/message_box.h"
@@ -52,6 +53,11 @@ void RestoreDialogPosition(ui::HWND dialog) {
     x = KeepOnScreen(x, width, ui::GetSystemMetrics(ui::SM_CXSCREEN));
     y = KeepOnScreen(y, height, ui::GetSystemMetrics(ui::SM_CYSCREEN));
     ui::SetWindowPos(dialog, ui::HWND_NOTOPMOST, x, y, 0, 0, ui::SWP_NOSIZE);
+}
+
+ui::INT_PTR RunDialogResource(std::string_view name, ui::HWND owner, ui::DLGPROC proc) {
+    const ui::DialogTemplate* tmpl = resources::FindDialogResource(name);
+    return tmpl ? ui::DialogBoxIndirect(*tmpl, owner, proc) : -1;
 }
 
 void ReportSettingsNotSaved(ui::HWND owner) {

@@ -4,6 +4,9 @@
 // window, and the one dialog position they share (the setting WindowPosition).
 #pragma once
 
+#include <string_view>
+
+#include "ui/dialog.h"
 #include "ui/types.h"
 
 namespace dialogs {
@@ -23,6 +26,10 @@ void ResetConsole();
 // Places the dialog at WindowPosition ("x, y"; anything else, or nothing, is 0, 0), kept
 // on the screen, without resizing it.
 void RestoreDialogPosition(ui::HWND dialog);
+// Runs the dialog of that template (resources/dialogs.h) modally: its result, or -1 when it
+// could not be made.
+ui::INT_PTR RunDialogResource(std::string_view name, ui::HWND owner, ui::DLGPROC proc);
+
 // Says that a Save found the settings store not writable (why, from the store), over
 // `owner`; the dialog then stays open with what was entered.
 void ReportSettingsNotSaved(ui::HWND owner);

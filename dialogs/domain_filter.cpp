@@ -221,9 +221,7 @@ ui::INT_PTR DomainProc(ui::HWND dialog, ui::UINT message, ui::WPARAM wParam, ui:
 }  // namespace
 
 ui::INT_PTR RunDomainDialog(ui::HWND owner) {
-    const ui::DialogTemplate* tmpl = resources::FindDialogResource("DOMAIN");
-    if (!tmpl) return 0;
-    return ui::DialogBoxIndirect(*tmpl, owner, DomainProc) == 1 ? 1 : 0;
+    return RunDialogResource("DOMAIN", owner, DomainProc) == 1 ? 1 : 0;
 }
 
 }  // namespace dialogs

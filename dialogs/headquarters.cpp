@@ -443,9 +443,7 @@ struct LibraryCloser {
 }  // namespace
 
 ui::INT_PTR RunHeadquartersDialog(ui::HWND owner) {
-    const DialogTemplate* tmpl = resources::FindDialogResource("SURF");
-    if (!tmpl) return 0;
-    const INT_PTR result = DialogBoxIndirect(*tmpl, owner, HeadquartersProc);
+    const INT_PTR result = RunDialogResource("SURF", owner, HeadquartersProc);
     Console().headquartersWindow = 0;
     return result < 0 ? 0 : result;
 }
@@ -521,9 +519,7 @@ void ShowPeriodSettings(ui::HWND dialog, Period period) {
 }
 
 ui::INT_PTR RunProxyDialog(ui::HWND owner) {
-    const DialogTemplate* tmpl = resources::FindDialogResource("PROXY");
-    if (!tmpl) return 0;
-    const INT_PTR result = DialogBoxIndirect(*tmpl, owner, ProxyProc);
+    const INT_PTR result = RunDialogResource("PROXY", owner, ProxyProc);
     return result < 0 ? 0 : result;
 }
 

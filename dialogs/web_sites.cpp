@@ -364,9 +364,7 @@ ui::INT_PTR WebSitesProc(ui::HWND dialog, ui::UINT message, ui::WPARAM wParam, u
 }  // namespace
 
 ui::INT_PTR RunWebSitesDialog(ui::HWND owner) {
-    const ui::DialogTemplate* tmpl = resources::FindDialogResource("WWW3");
-    if (!tmpl) return 0;
-    const ui::INT_PTR result = ui::DialogBoxIndirect(*tmpl, owner, WebSitesProc);
+    const ui::INT_PTR result = RunDialogResource("WWW3", owner, WebSitesProc);
     Console().timerBusy = false;
     g_state = WebSitesState{};
     return result == 1 ? 1 : 0;

@@ -231,9 +231,7 @@ ui::INT_PTR WorkHoursProc(ui::HWND dialog, ui::UINT message, ui::WPARAM wParam, 
 }  // namespace
 
 ui::INT_PTR RunWorkHoursDialog(ui::HWND owner) {
-    const ui::DialogTemplate* tmpl = resources::FindDialogResource("WORKHOUR");
-    if (!tmpl) return 0;
-    return ui::DialogBoxIndirect(*tmpl, owner, WorkHoursProc) == 1 ? 1 : 0;
+    return RunDialogResource("WORKHOUR", owner, WorkHoursProc) == 1 ? 1 : 0;
 }
 
 void FormatQuarterHour(ui::HWND dialog, int control, int quarter) {
