@@ -195,9 +195,10 @@ int OpenFileMode(const std::string& path, int mode) {
     return f.release();
 }
 
-int CreateNewFile(const std::string& path) {
+int CreateNewFile(const std::string& path, FileAccess access) {
     if (path.empty() || !Step()) return -1;
-    return ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    return ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                  access == FileAccess::kOwnerOnly ? 0600 : 0644);
 }
 
 bool WriteDeniedAt(const std::string& path) {
@@ -363,7 +364,7 @@ bool RemoveFile(const std::string& path) {
     return ok;
 }
 
-int CreateUniqueFile(const std::string& prefix, std::string& path) {
+int CreateUniqueFile(const std::string& prefix, std::string& path, FileAccess access) {
     static constexpr char kLetters[] =
         "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::random_device random;
@@ -371,7 +372,7 @@ int CreateUniqueFile(const std::string& prefix, std::string& path) {
         std::string name = prefix;
         for (int i = 0; i < kUniqueSuffixLength; ++i)
             name += kLetters[random() % (sizeof kLetters - 1)];
-        const int fd = CreateNewFile(name);
+        const int fd = CreateNewFile(name, access);
         if (fd >= 0) {
             path = name;
             return fd;
@@ -381,9 +382,10 @@ int CreateUniqueFile(const std::string& prefix, std::string& path) {
     return -1;
 }
 
-bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> data) {
+bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> data,
+                         FileAccess access) {
     std::string temp;
-    FileHandle f(CreateUniqueFile(path + ".new-", temp));
+    FileHandle f(CreateUniqueFile(path + ".new-", temp, access));
     bool ok = f.valid() && WriteAll(f.get(), data) && FlushFile(f.get());
     f.reset();
     if (ok) ok = ReplaceFile(temp, path);

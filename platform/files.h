@@ -57,14 +57,18 @@ class FileHandle {
 // never follows a link at `path` (the open fails instead).
 int OpenFileMode(const std::string& path, int mode);
 void CloseFile(int handle);
+// Who may read a file made new: everyone (0644), or its owner only (0600, from the moment
+// it exists).
+enum class FileAccess { kEveryoneReads, kOwnerOnly };
 // Creates `path` as a new file for reading and writing, never through a link and never
 // over a name that exists (errno EEXIST then): a handle, or -1. A step of the fault layer.
-int CreateNewFile(const std::string& path);
+int CreateNewFile(const std::string& path, FileAccess access = FileAccess::kEveryoneReads);
 // Creates a new file named `prefix` and kUniqueSuffixLength random letters or digits the
 // way CreateNewFile does, trying other names while one is taken: a handle with the name in
 // `path`, or -1.
 constexpr int kUniqueSuffixLength = 6;
-int CreateUniqueFile(const std::string& prefix, std::string& path);
+int CreateUniqueFile(const std::string& prefix, std::string& path,
+                     FileAccess access = FileAccess::kEveryoneReads);
 // True when an open of the console's (in any process) denies writing to the regular file
 // at `path`; false when none does or there is no such file.
 bool WriteDeniedAt(const std::string& path);
@@ -111,7 +115,8 @@ bool RemoveFile(const std::string& path);
 // "<path>.new-" and six random letters (created exclusively, never through a link), is
 // flushed, and is renamed into place. On failure the old file is untouched and the
 // temporary file removed.
-bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> data);
+bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> data,
+                         FileAccess access = FileAccess::kEveryoneReads);
 // Flushes the directory of `path`, so that a rename into it survives a crash.
 void SyncDirectoryOf(const std::string& path);
 

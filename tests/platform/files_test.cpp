@@ -240,6 +240,26 @@ TEST_F(FilesTest, AtomicWriteLeavesOldOrNewContentAtEveryFailingStep) {
     EXPECT_EQ(install.readFile(path), newContent);
 }
 
+// A file only its owner may read is so from the moment it exists, temporary name included:
+// nobody can open it while it is written.
+TEST_F(FilesTest, AFileForItsOwnerOnlyIsNeverReadableByOthers) {
+    const std::string path = install.file("secret");
+    for (auto [access, mode] : {std::pair{FileAccess::kOwnerOnly, 0600u},
+                                std::pair{FileAccess::kEveryoneReads, 0644u}}) {
+        ASSERT_TRUE(WriteFileAtomically(path, Bytes("token"), access));
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, mode);
+    }
+    std::string made;
+    const int fd = CreateUniqueFile(install.file("t-"), made, FileAccess::kOwnerOnly);
+    ASSERT_GE(fd, 0);
+    struct stat st {};
+    ASSERT_EQ(::fstat(fd, &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ::close(fd);
+}
+
 // Files are never created through a link: a link planted where a temporary or a new file
 // would go does not send the data elsewhere.
 TEST_F(FilesTest, NoWriteFollowsALinkToAnotherFile) {
