@@ -5,7 +5,7 @@
 #include <cstddef>
 
 namespace embedded {
-extern const std::span<const unsigned char> index_html;
+extern const std::span<const unsigned char> contents_html;
 extern const std::span<const unsigned char> headquarters_html;
 extern const std::span<const unsigned char> work_hours_html;
 extern const std::span<const unsigned char> web_sites_html;
@@ -23,7 +23,7 @@ std::string_view Text(std::span<const unsigned char> bytes) {
 
 const std::array<HelpPage, 5>& Pages() {
     static const std::array<HelpPage, 5> pages{{
-        {"index.html", Text(embedded::index_html)},
+        {"contents.html", Text(embedded::contents_html)},
         {"headquarters.html", Text(embedded::headquarters_html)},
         {"work-hours.html", Text(embedded::work_hours_html)},
         {"web-sites.html", Text(embedded::web_sites_html)},
@@ -37,7 +37,7 @@ struct ContextPage {
     std::string_view page;
 };
 constexpr std::array kContexts{
-    ContextPage{117, "index.html"},        ContextPage{999, "headquarters.html"},
+    ContextPage{117, "contents.html"},        ContextPage{999, "headquarters.html"},
     ContextPage{135, "headquarters.html"}, ContextPage{134, "work-hours.html"},
     ContextPage{105, "web-sites.html"},    ContextPage{128, "domains.html"},
 };

@@ -2,7 +2,7 @@
 // (the help file "VDP.HLP" and a context number, as ui::WinHelp passes them) opens them.
 //
 // Every context the console opens has an anchor id="ctx-<number>" in one page:
-//   117 the console and its commands (index.html)      999 Headquarters (headquarters.html)
+//   117 the console and its commands (contents.html)      999 Headquarters (headquarters.html)
 //   135 Proxy Server Setup (headquarters.html)          134 Work / Leisure Time (work-hours.html)
 //   105 Web Sites Control (web-sites.html)              128 Domain Name Filter Setup (domains.html)
 // The pages link to each other by relative names ("work-hours.html#ctx-134") and need no
@@ -19,7 +19,7 @@
 namespace resources {
 
 struct HelpPage {
-    std::string_view name;  // "index.html"
+    std::string_view name;  // "contents.html"
     std::string_view html;
 };
 // Every page, the contents page first.

@@ -38,7 +38,7 @@ TEST(HelpPagesTest, EveryContextOfTheConsoleOpensAnAnchorOfItsOwn) {
         {105, "web-sites.html", "Web Sites Control"},
         {128, "domains.html", "Domain Name Filter Setup"},
         {135, "headquarters.html", "Proxy Server Setup"},
-        {117, "index.html", "The console"},
+        {117, "contents.html", "The console"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.context);
@@ -64,7 +64,7 @@ TEST(HelpPagesTest, OnlyTheConsolesHelpFileOpensAndUnknownContextsOpenTheContent
     EXPECT_EQ(unknown->page, HelpPages().front().name);
     EXPECT_EQ(unknown->anchor, "");
     EXPECT_FALSE(FindHelpPage("missing.html"));
-    EXPECT_TRUE(FindHelpPage("INDEX.HTML"));
+    EXPECT_TRUE(FindHelpPage("CONTENTS.HTML"));
 }
 
 TEST(HelpPagesTest, EveryLinkLeadsToAPageAndAnchorThatExist) {
