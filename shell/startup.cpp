@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <thread>
@@ -14,6 +15,7 @@
 #include "platform/files.h"
 #include "platform/locations.h"
 #include "platform/registry.h"
+#include "resources/help.h"
 #include "policy/policy.h"
 #include "progress/transfer_status.h"
 #include "resolve/dns_client.h"
@@ -24,6 +26,7 @@
 #include "ui/gdi.h"
 #include "ui/messages.h"
 #include "ui/terminal_display.h"
+#include "ui/web_display.h"
 #include "ui/window.h"
 
 namespace shell {
@@ -122,6 +125,50 @@ class SessionSignals {
     bool ended_ = false;
 };
 
+// Where the browser display listens: VELDANA_WEB_LISTEN ("host:port"; "none" for no
+// browser display), else any free port on the loopback address.
+std::string BrowserDisplayAddress() {
+    const char* listen = std::getenv("VELDANA_WEB_LISTEN");
+    return listen && *listen ? listen : "127.0.0.1:0";
+}
+
+// The browser display of the running console: the administrator opens the URL it prints,
+// which is also in "veldana.url" in the program directory, readable by its owner only.
+void StartBrowserDisplay(const std::string& directory, std::optional<ui::WebDisplay>& web) {
+    const std::string listen = BrowserDisplayAddress();
+    if (listen == "none") return;
+    ui::WebDisplayOptions options;
+    options.listen = listen;
+    options.help = [](std::string_view file, ui::UINT context) -> std::optional<ui::WebHelpPage> {
+        const auto target = resources::FindHelpTarget(file, context);
+        if (!target) return std::nullopt;
+        const auto page = resources::FindHelpPage(target->page);
+        if (!page) return std::nullopt;
+        return ui::WebHelpPage{target->page, std::string(page->html), target->anchor};
+    };
+    options.helpPage = [](std::string_view name) -> std::optional<std::string> {
+        const auto page = resources::FindHelpPage(name);
+        return page ? std::optional<std::string>(std::string(page->html)) : std::nullopt;
+    };
+    options.terminal = ::isatty(STDIN_FILENO) ? "/dev/tty" : "";
+    web.emplace(std::move(options));
+    if (!web->Started()) {
+        std::fprintf(stderr, "veldana: the browser display could not start on %s (%s); the "
+                             "console runs without it\n",
+                     listen.c_str(), web->Error().c_str());
+        web.reset();
+        return;
+    }
+    const std::string url = web->Url();
+    const std::string file = directory + "/veldana.url";
+    const std::string line = url + "\n";
+    if (!platform::WriteFileAtomically(file, std::span(reinterpret_cast<const std::uint8_t*>(line.data()), line.size()),
+                                       platform::FileAccess::kOwnerOnly))
+        std::fprintf(stderr, "veldana: cannot write %s: %s\n", file.c_str(), std::strerror(errno));
+    std::printf("veldana: open %s in a browser (also in %s)\n", url.c_str(), file.c_str());
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 
@@ -195,16 +242,21 @@ int ProgramEntry(const std::string& commandLine) {
                              "the policy could not be published: the registry store cannot be "
                              "written (" + platform::RegistryError() + ")");
 
-    // Without a display of its own (a test's), message boxes are asked on the terminal, or
-    // answered with their default button.
+    // The display: one the caller installed (a test's), else the browser display for the
+    // running console, else (quick run, or no browser display wanted or possible) the
+    // terminal: message boxes asked there, or answered with their default button.
+    // The signals are blocked before any thread starts (the browser display's server), so
+    // that only the signal descriptor ever takes them.
+    std::optional<SessionSignals> signals;
+    if (!shell.quickRun) signals.emplace();
+    std::optional<ui::WebDisplay> web;
     std::optional<ui::TerminalDisplay> terminal;
+    if (!ui::CurrentDisplay() && !shell.quickRun) StartBrowserDisplay(directory, web);
     if (!ui::CurrentDisplay()) terminal.emplace();
 
     if (!shell.quickRun &&
         !settings::RegisterFilterAtStartup(commandLine, policy::Policy().policy.redirectPage))
         return 0;
-    std::optional<SessionSignals> signals;
-    if (!shell.quickRun) signals.emplace();
 
     shell.defaultIcon = ui::LoadIconResource("SURFICON");
     shell.upgradeIcon = ui::LoadIconResource("SURFICON3");
@@ -230,6 +282,8 @@ int ProgramEntry(const std::string& commandLine) {
         }
     }
     ui::UnregisterClass("ProxyPClass");
+    // The page's address dies with the console.
+    if (web) platform::RemoveFile(directory + "/veldana.url");
     if (shell.exitStatus != ExitStatus::kOk)
         std::fprintf(stderr, "veldana: %s\n", shell.failure.c_str());
     return failed ? 0 : 1;

@@ -5,14 +5,11 @@
 
 #include "ui/controls.h"
 #include "ui/dialog.h"
+#include "ui/input.h"
 #include "ui/internal.h"
 #include "ui/message_box.h"
 
 namespace ui {
-
-namespace detail {
-constexpr UINT kUserPickItem = 0x03F0;
-}
 
 HeadlessDisplay::HeadlessDisplay() : previous_(CurrentDisplay()) {
     SetDisplay(this);
@@ -43,8 +40,7 @@ bool HeadlessDisplay::Idle(bool more) {
         answers_.pop_front();
         MessageBoxInfo info = GetMessageBoxInfo(box);
         boxes_.push_back(MessageBoxSeen{info.text, info.caption, info.type, answer});
-        PostMessage(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED),
-                    static_cast<LPARAM>(GetDlgItem(box, answer)));
+        input::AnswerMessageBox(box, answer);
         return true;
     }
     if (!steps_.empty()) {
@@ -72,31 +68,17 @@ void HeadlessDisplay::RunUntilIdle() {
     }
 }
 
-void HeadlessDisplay::Click(HWND control) {
-    if (GetControlType(control) == ControlType::kNone) return;
-    PostMessage(control, BM_CLICK, 0, 0);
-}
+void HeadlessDisplay::Click(HWND control) { input::Click(control); }
 
 void HeadlessDisplay::Click(HWND dialog, int id) { Click(GetDlgItem(dialog, id)); }
 
-void HeadlessDisplay::Type(HWND control, std::string_view text) {
-    SetFocus(control);
-    for (char c : text) PostMessage(control, WM_CHAR, static_cast<unsigned char>(c), 0);
-}
+void HeadlessDisplay::Type(HWND control, std::string_view text) { input::Type(control, text); }
 
 void HeadlessDisplay::ReplaceText(HWND control, std::string_view text) {
-    SetFocus(control);
-    PostMessage(control, 0x00B1 /* EM_SETSEL */, 0, -1);
-    if (text.empty()) {
-        PostMessage(control, WM_CHAR, VK_BACK, 0);
-        return;
-    }
-    for (char c : text) PostMessage(control, WM_CHAR, static_cast<unsigned char>(c), 0);
+    input::ReplaceText(control, text);
 }
 
-void HeadlessDisplay::PickItem(HWND combo, int index) {
-    PostMessage(combo, detail::kUserPickItem, static_cast<WPARAM>(index), 0);
-}
+void HeadlessDisplay::PickItem(HWND combo, int index) { input::PickItem(combo, index); }
 
 bool HeadlessDisplay::PickItem(HWND combo, std::string_view text) {
     for (int i = 0; i < ComboCount(combo); ++i) {
@@ -109,10 +91,7 @@ bool HeadlessDisplay::PickItem(HWND combo, std::string_view text) {
 }
 
 void HeadlessDisplay::PressKey(HWND target, UINT virtualKey) {
-    PostMessage(target, WM_KEYDOWN, virtualKey, 0);
-    if (virtualKey == VK_RETURN || virtualKey == VK_ESCAPE || virtualKey == VK_BACK)
-        PostMessage(target, WM_CHAR, virtualKey, 0);
-    PostMessage(target, WM_KEYUP, virtualKey, 0);
+    input::PressKey(target, virtualKey);
 }
 
 void HeadlessDisplay::PressKey(UINT virtualKey) {
@@ -126,7 +105,7 @@ void HeadlessDisplay::PressKey(UINT virtualKey) {
 }
 
 void HeadlessDisplay::ChooseSystemMenuItem(HWND window, UINT command) {
-    PostMessage(window, WM_SYSCOMMAND, command, 0);
+    input::ChooseSystemMenuItem(window, command);
 }
 
 HWND HeadlessDisplay::FindTopLevel(std::string_view caption) const {

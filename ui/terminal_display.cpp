@@ -35,7 +35,9 @@ std::string Plain(const std::string& text) {
     return out;
 }
 
-HWND OpenMessageBox() {
+}  // namespace
+
+HWND OpenMessageBoxWindow() {
     auto windows = AllWindows();
     for (auto it = windows.rbegin(); it != windows.rend(); ++it)
         if (GetMessageBoxInfo(*it).isMessageBox && IsWindowVisible(*it) && !IsDialogEnded(*it))
@@ -43,7 +45,27 @@ HWND OpenMessageBox() {
     return 0;
 }
 
-}  // namespace
+std::string MessageBoxPrompt(HWND box) {
+    MessageBoxInfo info = GetMessageBoxInfo(box);
+    std::vector<int> buttons = MessageBoxButtons(info.type);
+    std::string prompt = "\n" + info.caption + "\n" + Plain(info.text) + "\n";
+    for (std::size_t i = 0; i < buttons.size(); ++i) {
+        prompt += (i ? " / " : "") + std::string("[") + ButtonName(buttons[i])[0] + "]" +
+                  (ButtonName(buttons[i]) + 1);
+    }
+    prompt += std::string(" (Enter: ") + ButtonName(MessageBoxDefaultButton(info.type)) + ") ";
+    return prompt;
+}
+
+std::optional<int> ParseMessageBoxAnswer(HWND box, std::string_view line) {
+    MessageBoxInfo info = GetMessageBoxInfo(box);
+    if (line.empty() || line[0] == '\n' || line[0] == '\r')
+        return MessageBoxDefaultButton(info.type);
+    char c = static_cast<char>(std::toupper(static_cast<unsigned char>(line[0])));
+    for (int id : MessageBoxButtons(info.type))
+        if (ButtonName(id)[0] == c) return id;
+    return std::nullopt;
+}
 
 TerminalDisplay::TerminalDisplay(std::string terminal)
     : previous_(CurrentDisplay()), terminal_(std::move(terminal)) {
@@ -54,44 +76,30 @@ TerminalDisplay::~TerminalDisplay() { SetDisplay(previous_); }
 
 int TerminalDisplay::Ask(HWND box) {
     MessageBoxInfo info = GetMessageBoxInfo(box);
-    std::vector<int> buttons = MessageBoxButtons(info.type);
     int answer = MessageBoxDefaultButton(info.type);
-    std::string text = Plain(info.text);
-
     int fd = terminal_.empty() ? -1 : ::open(terminal_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        std::fprintf(stderr, "veldana: %s: %s [answered %s]\n", info.caption.c_str(), text.c_str(),
-                     ButtonName(answer));
+        std::fprintf(stderr, "veldana: %s: %s [answered %s]\n", info.caption.c_str(),
+                     Plain(info.text).c_str(), ButtonName(answer));
         return answer;
     }
-    std::string prompt = "\n" + info.caption + "\n" + text + "\n";
-    for (std::size_t i = 0; i < buttons.size(); ++i) {
-        prompt += (i ? " / " : "") + std::string("[") + ButtonName(buttons[i])[0] + "]" +
-                  (ButtonName(buttons[i]) + 1);
-    }
-    prompt += std::string(" (Enter: ") + ButtonName(answer) + ") ";
+    std::string prompt = MessageBoxPrompt(box);
     while (true) {
         [[maybe_unused]] ssize_t w = ::write(fd, prompt.data(), prompt.size());
         char line[64] = {};
         ssize_t n = ::read(fd, line, sizeof line - 1);
         if (n <= 0) break;  // the terminal went away: keep the default
-        char c = static_cast<char>(std::toupper(static_cast<unsigned char>(line[0])));
-        if (c == '\n' || c == '\r') break;
-        bool matched = false;
-        for (int id : buttons) {
-            if (ButtonName(id)[0] == c) {
-                answer = id;
-                matched = true;
-            }
+        if (std::optional<int> chosen = ParseMessageBoxAnswer(box, line)) {
+            answer = *chosen;
+            break;
         }
-        if (matched) break;
     }
     ::close(fd);
     return answer;
 }
 
 bool TerminalDisplay::Idle(bool) {
-    HWND box = OpenMessageBox();
+    HWND box = OpenMessageBoxWindow();
     if (!box) return false;
     int answer = Ask(box);
     PostMessage(box, WM_COMMAND, MAKEWPARAM(answer, 0), static_cast<LPARAM>(GetDlgItem(box, answer)));

@@ -4,11 +4,22 @@
 // answered with its default button, so that a scheduled run always ends.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "ui/display.h"
 
 namespace ui {
+
+// Asking a message box on a terminal, shared by the displays that do.
+// The newest open message box that waits for its answer (0 when none does).
+HWND OpenMessageBoxWindow();
+// The box as a terminal shows it: caption, text, and the buttons with their letters.
+std::string MessageBoxPrompt(HWND box);
+// The button a line typed at the prompt chooses (an empty line: the default button);
+// nothing when it names no button of the box, and the prompt is to be shown again.
+std::optional<int> ParseMessageBoxAnswer(HWND box, std::string_view line);
 
 class TerminalDisplay : public Display {
 public:
