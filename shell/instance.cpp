@@ -23,7 +23,6 @@ constexpr const char* kSocketName = "veldana.sock";
 constexpr const char* kLockName = "veldana.instance";
 constexpr std::size_t kMaxLine = 16;    // "close\n" and room to spare
 constexpr std::size_t kMaxClients = 8;  // a client that never finishes its line is let go
-constexpr int kAnswerWaitMs = 5000;
 
 // The socket's address through the directory's descriptor: short whatever the directory's
 // path, which may be longer than a socket address holds.
@@ -63,7 +62,8 @@ bool WaitFor(int fd, short events, std::chrono::steady_clock::time_point deadlin
 
 }  // namespace
 
-HandOver SendToRunningConsole(const std::string& programDir, InstanceRequest request) {
+HandOver SendToRunningConsole(const std::string& programDir, InstanceRequest request,
+                              int answerWaitMs) {
     platform::FileHandle directory = OpenDirectory(programDir);
     if (!directory.valid()) return HandOver::kNoConsole;
     platform::FileHandle socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -76,7 +76,7 @@ HandOver SendToRunningConsole(const std::string& programDir, InstanceRequest req
     if (::send(socket.get(), line.data(), line.size(), MSG_NOSIGNAL) !=
         static_cast<ssize_t>(line.size()))
         return HandOver::kFailed;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAnswerWaitMs);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(answerWaitMs);
     std::string answer;
     char buffer[8];
     while (answer.size() < 3 && WaitFor(socket.get(), POLLIN, deadline)) {

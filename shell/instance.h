@@ -24,8 +24,11 @@ enum class HandOver {
     kNoConsole,  // nobody listens on this installation
     kFailed,     // a console listens but did not answer
 };
-// Sends the request to the console running on `programDir`.
-HandOver SendToRunningConsole(const std::string& programDir, InstanceRequest request);
+// Sends the request to the console running on `programDir`, waiting up to `answerWaitMs`
+// for its answer: a console answers from its message loop, so one busy with its start-up
+// work or a rebuild answers late.
+HandOver SendToRunningConsole(const std::string& programDir, InstanceRequest request,
+                              int answerWaitMs);
 
 // Waits up to `waitMs` for the console on `programDir` to end (its lock to be let go);
 // true when none runs any more.

@@ -36,6 +36,8 @@ namespace {
 constexpr int kLockWaitMs = 120 * 1000;
 // How long a console that lost the race to listen waits for the winner to answer.
 constexpr int kHandOverWaitMs = 5000;
+// How long a second console waits for the running one to take its open request.
+constexpr int kOpenAnswerWaitMs = 30 * 1000;
 // How long "veldana /close" waits for the console to end.
 constexpr int kCloseWaitMs = 60 * 1000;
 
@@ -50,7 +52,7 @@ bool IsCloseRequest(const std::string& commandLine) {
 // until it has ended.
 int CloseRunningConsole(const std::string& directory) {
     ShellState& shell = Shell();
-    switch (SendToRunningConsole(directory, InstanceRequest::kClose)) {
+    switch (SendToRunningConsole(directory, InstanceRequest::kClose, kCloseWaitMs)) {
         case HandOver::kDone:
             if (WaitForConsoleEnd(directory, kCloseWaitMs)) {
                 shell.handedOver = true;
@@ -187,7 +189,7 @@ int ProgramEntry(const std::string& commandLine) {
     if (IsCloseRequest(commandLine)) return CloseRunningConsole(directory);
 
     // A console runs on this installation already: it opens Headquarters, this one ends.
-    if (SendToRunningConsole(directory, InstanceRequest::kOpen) == HandOver::kDone) {
+    if (SendToRunningConsole(directory, InstanceRequest::kOpen, kOpenAnswerWaitMs) == HandOver::kDone) {
         shell.handedOver = true;
         return 0;
     }
@@ -203,7 +205,7 @@ int ProgramEntry(const std::string& commandLine) {
                 const auto deadline = std::chrono::steady_clock::now() +
                                       std::chrono::milliseconds(kHandOverWaitMs);
                 while (std::chrono::steady_clock::now() < deadline) {
-                    if (SendToRunningConsole(directory, InstanceRequest::kOpen) == HandOver::kDone) {
+                    if (SendToRunningConsole(directory, InstanceRequest::kOpen, kOpenAnswerWaitMs) == HandOver::kDone) {
                         shell.handedOver = true;
                         return 0;
                     }
