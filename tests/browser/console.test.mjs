@@ -136,6 +136,10 @@ test('sites and domain parts are added and deleted', () =>
     await restricted.locator('input').pressSequentially('casino');
     await restricted.locator('input').press('Enter');
     await until(async () => (await restricted.innerText()).includes('casino'), 'the part listed');
+    await restricted.locator('[data-index]', { hasText: 'casino' }).click();
+    await control(domains, 1256).click();  // Delete
+    await until(async () => !(await restricted.locator('.list').innerText()).includes('casino'),
+                'the part deleted');
     await page.keyboard.press('Escape');
     await domains.waitFor({ state: 'detached' });
 
