@@ -30,7 +30,7 @@ constexpr int kEndOfDay = 96;
 // The four period values, in the order the range repair and Save compare them.
 enum Field { kAmStart, kAmEnd, kPmStart, kPmEnd, kFieldCount };
 
-struct FieldSpec {
+struct FieldControls {
     int timeControl;  // the static that shows the time
     int earlier;      // "«" button
     int later;        // "»" button
@@ -38,7 +38,7 @@ struct FieldSpec {
     int highest;
     int settingKey;
 };
-constexpr std::array<FieldSpec, kFieldCount> kFields{{
+constexpr std::array<FieldControls, kFieldCount> kFields{{
     {410, 7166, 7165, 0, 93, settings::kKeyAmStart},
     {411, 7167, 7168, 1, 94, settings::kKeyAmEnd},
     {403, 7170, 7169, 2, 94, settings::kKeyPmStart},
@@ -113,10 +113,10 @@ void RepairRanges() {
 // An arrow is usable while its value has not reached the arrow's limit (a value the
 // repair let past the limit counts as at it).
 void RefreshArrows(ui::HWND dialog, Field field) {
-    const FieldSpec& spec = kFields[field];
+    const FieldControls& controls = kFields[field];
     const int value = ModelValue(field);
-    ui::EnableWindow(ui::GetDlgItem(dialog, spec.earlier), value > spec.lowest);
-    ui::EnableWindow(ui::GetDlgItem(dialog, spec.later), value < spec.highest);
+    ui::EnableWindow(ui::GetDlgItem(dialog, controls.earlier), value > controls.lowest);
+    ui::EnableWindow(ui::GetDlgItem(dialog, controls.later), value < controls.highest);
 }
 
 void ShowField(ui::HWND dialog, Field field) {
@@ -136,9 +136,9 @@ void Initialise(ui::HWND dialog) {
 }
 
 void PressArrow(ui::HWND dialog, const ArrowSpec& arrow) {
-    const FieldSpec& spec = kFields[arrow.field];
+    const FieldControls& controls = kFields[arrow.field];
     std::uint16_t& value = ModelValue(arrow.field);
-    if (arrow.step > 0 ? value >= spec.highest : value <= spec.lowest) return;
+    if (arrow.step > 0 ? value >= controls.highest : value <= controls.lowest) return;
     value = static_cast<std::uint16_t>(value + arrow.step);
     ShowField(dialog, arrow.field);
 
