@@ -8,6 +8,7 @@
 #include "dbbuild/list_parser.h"
 #include "dbbuild/record_file.h"
 #include "platform/files.h"
+#include "resources/string_table.h"
 #include "settings/file_catalogue.h"
 #include "settings/settings_store.h"
 #include "ui/message_box.h"
@@ -33,12 +34,6 @@ constexpr DatabaseKind kDatabases[] = {
 
 constexpr std::uint16_t kSiteBlockBit = 0x1000;
 constexpr std::uint16_t kApprovedListFlags = 0x0002;
-
-std::string WithPath(const char* format, const std::string& path) {
-    std::string text = format;
-    std::size_t at = text.find("%s");
-    return text.substr(0, at) + path + text.substr(at + 2);
-}
 
 // The restoring half of the build: cursor, progress window, engine and list.
 struct BuildScope {
@@ -114,7 +109,7 @@ int BuildDatabase(int fileId, std::uint16_t categoryMask, const sitelists::SiteR
     BuildScope scope;
     std::string finalPath = settings::CatalogueFilePath(fileId);
     if (platform::WriteDeniedAt(finalPath)) return 0;  // in use: left as it is
-    ui::OpenProgress(WithPath("Creating %s database ... \r\nPlease Wait!", finalPath));
+    ui::OpenProgress(resources::FormatText("Creating %s database ... \r\nPlease Wait!", finalPath));
 
     std::string listName;
     if (kind->listSetting != 0) {
@@ -132,7 +127,7 @@ int BuildDatabase(int fileId, std::uint16_t categoryMask, const sitelists::SiteR
     bool ok = RdbCreate(temp, kBuildPathDataSize, kBuildAddressCapacity, kBuildNameCapacity) == 1;
     if (ok) ok = FillDatabase(*kind, listName, categoryMask, resolve);
     if (ok) {
-        ui::SetProgressText(WithPath("Building %s database ... \r\nPlease Wait!", finalPath));
+        ui::SetProgressText(resources::FormatText("Building %s database ... \r\nPlease Wait!", finalPath));
         ok = RdbBuildIndexes(0, categoryMask) == 1;
     }
     ok = RdbClose() == 1 && ok;  // flushed to disk

@@ -61,10 +61,9 @@ ui::INT_PTR RunDialogResource(std::string_view name, ui::HWND owner, ui::DLGPROC
 }
 
 void ReportSettingsNotSaved(ui::HWND owner) {
-    std::string text = resources::LoadStr(kSettingsNotSavedString);
-    if (const auto at = text.find("%s"); at != std::string::npos)
-        text.replace(at, 2, platform::RegistryError());
-    ui::MessageBox(owner, text, resources::LoadStr(resources::kMessageCaptionString),
+    ui::MessageBox(owner,
+                   resources::FormatText(resources::LoadStr(kSettingsNotSavedString),
+                                         platform::RegistryError()), resources::LoadStr(resources::kMessageCaptionString),
                    ui::MB_OK | ui::MB_ICONSTOP);
 }
 

@@ -166,9 +166,9 @@ void Save(ui::HWND dialog) {
     // that no rebuild uses parts that were never saved.
     if (!sitelists::SaveSiteList()) {
         std::copy(before.begin(), before.end(), table.begin());
-        std::string text = resources::LoadStr(kFileReadOnlyString);
-        if (const auto at = text.find("%s"); at != std::string::npos)
-            text.replace(at, 2, settings::CatalogueFilePath(settings::kFileUserList));
+        const std::string text = resources::FormatText(
+            resources::LoadStr(kFileReadOnlyString),
+            settings::CatalogueFilePath(settings::kFileUserList));
         ui::MessageBox(dialog, text, resources::LoadStr(resources::kMessageCaptionString),
                        ui::MB_OK | ui::MB_ICONEXCLAMATION);
         return;

@@ -127,10 +127,7 @@ void SelectListForPeriod(ui::HWND, int selection) {
     if (selection == 0 || selection == 1) {
         const char* file = selection == 0 ? "VELDA.NOT" : "VELDA.YES";
         if (update::IdentifyListFile(file) == 0) {
-            std::string format = resources::LoadStr(3122);
-            std::size_t at = format.find("%s");
-            if (at != std::string::npos) format.replace(at, 2, file);
-            ui::MessageBox(0, format, resources::LoadStr(resources::kMessageCaptionString), ui::MB_OK);
+            ui::MessageBox(0, resources::FormatText(resources::LoadStr(3122), file), resources::LoadStr(resources::kMessageCaptionString), ui::MB_OK);
         }
     }
     auto& model = g_policy.policy;

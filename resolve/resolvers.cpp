@@ -41,10 +41,7 @@ void StopSockets() {
 }
 
 std::string ResolvingText(std::string_view site) {
-    std::string format = resources::LoadStr(kResolvingString);
-    std::size_t at = format.find("%s");
-    if (at == std::string::npos) return format;
-    return format.substr(0, at) + std::string(site) + format.substr(at + 2);
+    return resources::FormatText(resources::LoadStr(kResolvingString), site);
 }
 
 bool EnsureDnsServers() {

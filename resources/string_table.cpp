@@ -98,6 +98,11 @@ bool ParseStringTable(std::string_view text, std::map<int, std::string>& out, st
     return true;
 }
 
+std::string FormatText(std::string format, std::string_view value) {
+    if (const auto at = format.find("%s"); at != std::string::npos) format.replace(at, 2, value);
+    return format;
+}
+
 std::string LoadStr(int id) {
     Load();
     std::string text;

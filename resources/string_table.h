@@ -21,6 +21,8 @@ constexpr int kWinsockErrorString = 2004;    // "WINSOCK Error"
 
 // The text of string `id`; empty text when there is no such string.
 std::string LoadStr(int id);
+// A text of the table with its first "%s" replaced by `value` (as it stands without one).
+std::string FormatText(std::string format, std::string_view value);
 
 // Parses table text ("number<TAB>text" lines, '#' comments). Returns false and says
 // which line is wrong in `error` when the text is not a valid table.

@@ -69,11 +69,6 @@ void UpdateLists(HWND owner, update::UpdateStart start) {
 
 bool AutoDownloadOn() { return settings::ReadSetting(settings::kKeyAutoDownload, {}, "1").starts_with("1"); }
 
-std::string Format(std::string format, const std::string& value) {
-    std::size_t at = format.find("%s");
-    return at == std::string::npos ? format : format.replace(at, 2, value);
-}
-
 void BuildSystemMenu(HWND hwnd) {
     HMENU menu = GetSystemMenu(hwnd, FALSE);
     for (UINT position : {7u, 5u, 4u, 3u, 2u}) DeleteMenu(menu, position, MF_BYPOSITION);
@@ -87,7 +82,7 @@ void BuildSystemMenu(HWND hwnd) {
     AppendMenu(menu, MF_STRING, kCommandProxySetup, resources::LoadStr(kProxySetupString));
     AppendMenu(menu, MF_SEPARATOR, 0);
     AppendMenu(menu, MF_STRING, kCommandUninstall,
-               Format(resources::LoadStr(kUninstallString), resources::LoadStr(kTitleString)));
+               resources::FormatText(resources::LoadStr(kUninstallString), resources::LoadStr(kTitleString)));
     AppendMenu(menu, MF_SEPARATOR, 0);
     AppendMenu(menu, MF_STRING, kCommandHelp, resources::LoadStr(kHelpString));
     AppendMenu(menu, MF_STRING, kCommandAbout, resources::LoadStr(kAboutString));
