@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -162,6 +163,13 @@ bool ApplyOption(std::string_view option, const std::string& value, ServerConfig
             error = "--max-connections wants 1 to 10000";
             return false;
         }
+    } else if (option == "rate") {
+        int rate = 0;
+        if (!ParseInt(value, 0, 999'999'999, rate)) {
+            error = "--rate wants bytes per second (0 to 999999999)";
+            return false;
+        }
+        config.rateBytesPerSecond = static_cast<std::uint64_t>(rate);
     } else if (option == "config") {
         if (depth > 4) {
             error = "config files nest too deep";
@@ -304,14 +312,22 @@ bool SendAllBytes(int fd, const char* data, std::size_t size) {
     return true;
 }
 
-// Sends up to `length` bytes of the file; the bytes sent.
-std::uint64_t SendFileBody(int socket, const std::string& path, std::uint64_t length) {
+// Sends up to `length` bytes of the file; the bytes sent. With a rate, the body goes in
+// pieces of a tenth of a second's worth, each when the bytes before it have had their time.
+std::uint64_t SendFileBody(int socket, const std::string& path, std::uint64_t length,
+                           std::uint64_t rate) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return 0;
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    const std::uint64_t piece = rate == 0 ? 1 << 20 : std::clamp<std::uint64_t>(rate / 10, 1, 1 << 20);
     std::uint64_t sent = 0;
     while (sent < length) {
-        std::size_t want =
-            static_cast<std::size_t>(std::min<std::uint64_t>(length - sent, 1 << 20));
+        if (rate != 0) {
+            auto due = start + std::chrono::microseconds(sent * 1'000'000 / rate);
+            std::this_thread::sleep_until(due);
+        }
+        std::size_t want = static_cast<std::size_t>(std::min(length - sent, piece));
         ssize_t n = ::sendfile(socket, fd, nullptr, want);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
@@ -371,7 +387,7 @@ void ServeConnection(int fd, const std::string& peer, const ServerConfig& config
     }
     std::uint64_t sent = 0;
     if (SendAllBytes(fd, response.head.data(), response.head.size()) && !response.bodyPath.empty())
-        sent = SendFileBody(fd, response.bodyPath, response.bodyLength);
+        sent = SendFileBody(fd, response.bodyPath, response.bodyLength, config.rateBytesPerSecond);
     log.Write(LogLine(now, peer, request, response.status, sent));
     // Let the client read everything before the connection goes.
     ::shutdown(fd, SHUT_WR);

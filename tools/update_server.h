@@ -42,11 +42,12 @@ struct ServerConfig {
     std::string portFile;                     // written with the bound port once listening
     int idleSeconds = 30;  // a client that sends nothing for this long is dropped
     int maxConnections = 64;
+    std::uint64_t rateBytesPerSecond = 0;  // each body sent at most this fast; 0: no limit
 };
 
 // Reads options (without the program name): --listen HOST:PORT, --file NUMBER=PATH,
 // --name NUMBER=NAME, --upgrade Y|N, --message TEXT, --log FILE, --port-file FILE,
-// --idle SECONDS, --max-connections N, --config FILE. A config file holds the same options
+// --idle SECONDS, --max-connections N, --rate BYTES, --config FILE. A config file holds the same options
 // one per line without the leading dashes ("file 43=/srv/VELDA.NOT"); '#' starts a comment.
 // False with `error` set when an option is unknown or a value is unusable.
 bool ParseArguments(const std::vector<std::string>& args, ServerConfig& config, std::string& error);

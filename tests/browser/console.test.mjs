@@ -156,11 +156,30 @@ test('sites and domain parts are added and deleted', () =>
                 'the site deleted');
   }));
 
-test('a list update runs to its end and says so; the console closes from its menu', () =>
-  withConsole(async ({ c, page, prepared: server }) => {
+test('a list update moves the progress bar to 100 percent and says so; the console closes from its menu', () =>
+  withConsole(async ({ inst, c, page, prepared: server }) => {
     await chooseFromSystemMenu(page, 4000);  // Update Lists
+    // The restricted list (120 KB at 60 KB/s) arrives in pieces a tenth of a second apart.
+    const seen = [];
+    const box = page.locator('.window[data-kind="messagebox"]');
+    while (!(await box.count())) {
+      const now = await h.progressShown(page);
+      if (now) seen.push(now);
+      await sleep(20);
+    }
+    const list = seen.filter((s) => s.file === 'VELDA.NOT');
+    const percents = list.map((s) => s.percent);
+    assert.ok(new Set(percents).size >= 5, `the percentage moved: ${percents}`);
+    assert.deepEqual(percents, [...percents].sort((a, b) => a - b), 'and never went back');
+    assert.equal(Math.max(...percents), 100);
+    const fills = seen.map((s) => s.fill).filter((f) => f !== null);
+    assert.ok(fills.some((f) => f > 0.2 && f < 0.8), `the bar was seen part-filled: ${fills}`);
+    assert.ok(fills.some((f) => f > 0.97), `and full: ${fills}`);
+
     assert.match(await answer(page, 'OK'), /VeldaLists download was successful/);
     assert.match(server.log(), /filedown\/21/);
+    assert.equal(fs.statSync(path.join(inst.programDir, 'VELDA.NOT')).size,
+                 fs.statSync(path.join(server.dir, 'VELDA.NOT')).size);
     await chooseFromSystemMenu(page, 0xF060);  // Close
     await until(() => c.proc.exitCode !== null, 'the console ended');
     assert.equal(c.proc.exitCode, 0);
@@ -170,7 +189,7 @@ test('a list update runs to its end and says so; the console closes from its men
       const old = new Date('2020-01-01T00:00:00Z');
       for (const list of ['VELDA.NOT', 'VELDA.YES'])
         fs.utimesSync(path.join(inst.programDir, list), old, old);
-      return h.startUpdateServer(inst);
+      return h.startUpdateServer(inst, { addresses: 20000, rate: 60000 });
     },
   }));
 

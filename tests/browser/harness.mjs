@@ -126,9 +126,14 @@ export async function openConsolePage(browser, url) {
 }
 
 // veldana-update-server on a free loopback port serving the four lists made here.
-export async function startUpdateServer(inst) {
+// `addresses` more entries make the restricted list longer (6 bytes each) and `rate` sends
+// each file at that many bytes per second, so that a download takes a while to watch.
+export async function startUpdateServer(inst, { addresses = 0, rate = 0 } = {}) {
   const dir = fs.mkdtempSync(path.join(inst.root, 'served-'));
-  makeList(inst, 'VELDA.NOT', 'kind restricted\naddress 192.0.2.10 0x0001\n', dir);
+  let restricted = 'kind restricted\naddress 192.0.2.10 0x0001\n';
+  for (let i = 0; i < addresses; ++i)
+    restricted += `address 10.${(i >> 16) & 255}.${(i >> 8) & 255}.${i & 255} 0x0001\n`;
+  makeList(inst, 'VELDA.NOT', restricted, dir);
   makeList(inst, 'VELDA.YES', 'kind approved\naddress 198.51.100.1 0x0200\n', dir);
   const raw = (name, value) => {
     const b = Buffer.alloc(4 + 1 + name.length + 4);
@@ -141,7 +146,8 @@ export async function startUpdateServer(inst) {
   fs.writeFileSync(path.join(dir, 'DNSRAW.YES'), raw('good.example', 0x01646433));
   fs.writeFileSync(path.join(dir, 'DNSRAW.NOT'), raw('bad.example', 0x0909090a));
   const portFile = path.join(dir, 'port');
-  const args = ['--listen', '127.0.0.1:0', '--port-file', portFile, '--log', path.join(dir, 'requests.log')];
+  const args = ['--listen', '127.0.0.1:0', '--port-file', portFile, '--log', path.join(dir, 'requests.log'),
+                '--rate', String(rate)];
   for (const [n, f, name] of [['43', 'VELDA.NOT', 'VELDANOT.RCV'], ['16', 'VELDA.YES', 'VELDAYES.RCV'],
                               ['22', 'DNSRAW.YES', 'RAWYES.RCV'], ['21', 'DNSRAW.NOT', 'RAWNOT.RCV']])
     args.push('--file', `${n}=${path.join(dir, f)}`, '--name', `${n}=${name}`);
@@ -156,4 +162,35 @@ export async function startUpdateServer(inst) {
   }
   proc.kill();
   throw new Error('veldana-update-server did not start');
+}
+
+// What the transfer window shows now, read from the page: the file and percentage of its
+// text, and the share of its bar (control 7219) painted yellow in the window's picture;
+// null while no transfer window is open.
+export function progressShown(page) {
+  return page.evaluate(() => {
+    const root = [...document.querySelectorAll('.window')]
+      .find((w) => w._win?.controls.some((k) => k.id === 7219 && k.visible));
+    if (!root) return null;
+    const win = root._win;
+    const text = win.controls.find((k) => k.id === 100)?.text ?? '';
+    const m = /Downloading (\S+) file\s+\(\s*(\d+)% of/.exec(text);
+    const bar = win.controls.find((k) => k.id === 7219);
+    const img = root.querySelector('.client > img.image');
+    let fill = null;
+    if (img?.complete && img.naturalWidth > 0) {
+      const canvas = document.createElement('canvas');
+      canvas.width = img.naturalWidth;
+      canvas.height = img.naturalHeight;
+      const g = canvas.getContext('2d');
+      g.drawImage(img, 0, 0);
+      const inner = bar.w - 4;
+      const row = g.getImageData(bar.x + 2, bar.y + Math.floor(bar.h / 2), inner, 1).data;
+      let yellow = 0;
+      for (let i = 0; i < row.length; i += 4)
+        if (row[i] > 200 && row[i + 1] > 200 && row[i + 2] < 100) ++yellow;
+      fill = yellow / inner;
+    }
+    return { file: m ? m[1] : null, percent: m ? Number(m[2]) : null, fill };
+  });
 }

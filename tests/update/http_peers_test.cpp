@@ -11,7 +11,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "platform/files.h"
 #include "resolve/socket_library.h"
@@ -104,7 +106,8 @@ TEST(UpdateServerParse, CommandLineAndConfigFile) {
                                      "file 43=/srv/lists/VELDA.NOT\n"
                                      "file 16=/srv/lists/approved.bin\n"
                                      "name 16=VELDA.YES\n"
-                                     "message Lists of today\n");
+                                     "message Lists of today\n"
+                                     "rate 250000\n");
     ServerConfig config;
     std::string error;
     ASSERT_TRUE(ParseArguments({"--config", conf, "--upgrade", "Y"}, config, error)) << error;
@@ -115,6 +118,7 @@ TEST(UpdateServerParse, CommandLineAndConfigFile) {
     EXPECT_EQ(config.files["16"].name, "VELDA.YES");
     EXPECT_EQ(config.message, "Lists of today");
     EXPECT_EQ(config.upgrade, "Y");
+    EXPECT_EQ(config.rateBytesPerSecond, 250000u);
 
     const std::vector<std::vector<std::string>> bad = {
         {"--bogus", "1"},
@@ -127,6 +131,8 @@ TEST(UpdateServerParse, CommandLineAndConfigFile) {
         {"--config", "/nonexistent"},
         {"stray"},
         {"--idle", "0"},
+        {"--rate", "-1"},
+        {"--rate", "fast"},
     };
     for (const auto& args : bad) {
         ServerConfig c;
@@ -251,6 +257,29 @@ TEST(UpdateServer, ServesTheContractOverTheWire) {
     EXPECT_NE(log.find("\"GET http://mirror.example/filedown/43 HTTP/1.0\" 200 21"),
               std::string::npos);
     EXPECT_NE(log.find("\"GET /filedown/44 HTTP/1.0\" 404 0"), std::string::npos);
+}
+
+TEST(UpdateServer, RateSpreadsABodyOverTimeAndStopEndsItEarly) {
+    PeerDir dir;
+    std::string body(60000, 'b');
+    UpdateServerPeer server;
+    ASSERT_TRUE(server.Start({{"43", dir.WriteFile("VELDA.NOT", body), "VELDA.NOT"},
+                              {"16", dir.WriteFile("VELDA.YES", std::string(2000000, 'y')),
+                               "VELDA.YES"}},
+                             {"--rate", "100000"}));
+    auto start = std::chrono::steady_clock::now();
+    std::string answer = Exchange(server.port(), "GET /filedown/43 HTTP/1.0\r\n\r\n");
+    auto took = std::chrono::steady_clock::now() - start;
+    ASSERT_GE(answer.size(), body.size());
+    EXPECT_EQ(answer.substr(answer.size() - body.size()), body);
+    // Six pieces of 10,000 bytes, a tenth of a second apart.
+    EXPECT_GE(took, std::chrono::milliseconds(450));
+
+    // A transfer that would take 20 s does not hold up SIGTERM (Stop waits 5 s, then kills).
+    std::thread client([&] { Exchange(server.port(), "GET /filedown/16 HTTP/1.0\r\n\r\n"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(server.Stop(), 0);
+    client.join();
 }
 
 TEST(UpdateServer, ShutsDownWhileAClientHoldsAConnection) {
