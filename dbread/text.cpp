@@ -1,5 +1,6 @@
 #include "dbread/text.h"
 
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 
@@ -42,6 +43,19 @@ bool ParseDottedAddress(std::string_view text, std::uint32_t& address) {
 
 std::string DottedAddress(std::uint32_t a) {
     return Printf("%u.%u.%u.%u", a & 0xFF, (a >> 8) & 0xFF, (a >> 16) & 0xFF, a >> 24);
+}
+
+long DecimalValue(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        int digit = text[i] - '0';
+        value = value > (LONG_MAX - digit) / 10 ? LONG_MAX : value * 10 + digit;
+    }
+    return negative ? -value : value;
 }
 
 }  // namespace dbread

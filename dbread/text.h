@@ -1,5 +1,6 @@
 // Text forms shared by the readers, their reports and the console: printf into a string,
-// and the dotted form of an IPv4 address word (first octet in the lowest byte).
+// the dotted form of an IPv4 address word (first octet in the lowest byte), and the
+// decimal numbers of published settings.
 #pragma once
 
 #include <cstdint>
@@ -14,5 +15,9 @@ std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2))
 // and back.
 bool ParseDottedAddress(std::string_view text, std::uint32_t& address);
 std::string DottedAddress(std::uint32_t address);
+
+// Leading decimal digits of a text as a number (0 when there are none), after blanks and
+// tabs and an optional sign, as C's atoi reads them but without overflow.
+long DecimalValue(std::string_view text);
 
 }  // namespace dbread

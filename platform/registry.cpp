@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -506,5 +508,70 @@ void ResetRegistry() {
 namespace {
 const platform::StateReset kResetRegistry{platform::StateLayer::kPlatform, &ResetRegistry};
 }  // namespace
+
+bool CaseInsensitiveLess::operator()(std::string_view a, std::string_view b) const {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) <
+               std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+bool ReadRegistryKeyValues(const std::string& storePath, std::string_view keyPath,
+                           RegistryValues& values, std::string& error) {
+    values.clear();
+    sqlite3* raw = nullptr;
+    const std::string uri = "file:" + UriPath(storePath) + "?mode=ro";
+    const int rc = sqlite3_open_v2(uri.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+    Db db(raw);
+    auto fail = [&](const std::string& what) {
+        error = storePath + ": " + what + (db ? std::string(": ") + sqlite3_errmsg(db.get()) : "");
+        return false;
+    };
+    if (rc != SQLITE_OK) return fail("cannot open the registry store");
+    sqlite3_busy_timeout(db.get(), 2000);
+    auto prepare = [&](const char* sql) {
+        sqlite3_stmt* s = nullptr;
+        if (sqlite3_prepare_v2(db.get(), sql, -1, &s, nullptr) != SQLITE_OK) {
+            sqlite3_finalize(s);
+            s = nullptr;
+        }
+        return Stmt(s);
+    };
+    // One read transaction, so that the values are those of one moment.
+    if (sqlite3_exec(db.get(), "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return fail("cannot read the registry store");
+    std::vector<std::string_view> parts;
+    if (!SplitPath(keyPath, parts)) {
+        error = "invalid key path";
+        return false;
+    }
+    Stmt child = prepare("SELECT id FROM keys WHERE parent = ? AND name = ?");
+    if (!child) return fail("not a registry store");
+    std::int64_t id = kRootId;
+    for (std::string_view part : parts) {
+        sqlite3_reset(child.get());
+        sqlite3_bind_int64(child.get(), 1, id);
+        BindText(child.get(), 2, part);
+        const int step = sqlite3_step(child.get());
+        if (step == SQLITE_DONE) return true;  // no such key: no values
+        if (step != SQLITE_ROW) return fail("cannot read the registry store");
+        id = sqlite3_column_int64(child.get(), 0);
+    }
+    Stmt rows = prepare("SELECT name, data FROM vals WHERE key = ?");
+    if (!rows) return fail("not a registry store");
+    sqlite3_bind_int64(rows.get(), 1, id);
+    int step;
+    while ((step = sqlite3_step(rows.get())) == SQLITE_ROW) {
+        const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(rows.get(), 0));
+        const auto* data = static_cast<const char*>(sqlite3_column_blob(rows.get(), 1));
+        std::string text(data ? data : "", static_cast<std::size_t>(sqlite3_column_bytes(rows.get(), 1)));
+        values[name ? name : ""] = text.substr(0, text.find('\0'));
+    }
+    if (step != SQLITE_DONE) {
+        values.clear();
+        return fail("cannot read the registry store");
+    }
+    return true;
+}
 
 }  // namespace platform

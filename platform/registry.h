@@ -3,8 +3,9 @@
 // The calls mirror the Windows registry functions the console uses and return their
 // error codes (0 = success). Key and value names are compared without regard to letter
 // case and keep the case they were created with. Key paths use backslashes. The store
-// runs in WAL mode: another process may read while this one writes, and every write is
-// durable and becomes visible to readers in the order it was made.
+// keeps a rollback journal: another process may read while this one writes (it waits out a
+// write in progress), a reader creates no file, and every write is durable and becomes
+// visible to readers in the order it was made.
 //
 // A fresh store holds HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services, as any
 // machine does. A file that is not a store (or a foreign SQLite database) is never
@@ -12,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -70,5 +72,18 @@ void ResetRegistry();
 // write fails as on a read-only store (kErrAccessDenied, "... is read-only"). ResetRegistry
 // clears it.
 void RefuseRegistryWrites(bool refuse);
+
+// For another program that only reads the store (the filter, as another user): the text
+// values of one key (below HKEY_LOCAL_MACHINE), each cut at its first NUL, read through a
+// connection of its own that is opened read-only, creates nothing and is closed before the
+// call returns. A missing key gives an empty map. False, with the reason, when the file is
+// not a readable store.
+struct CaseInsensitiveLess {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const;
+};
+using RegistryValues = std::map<std::string, std::string, CaseInsensitiveLess>;
+bool ReadRegistryKeyValues(const std::string& storePath, std::string_view keyPath,
+                           RegistryValues& values, std::string& error);
 
 }  // namespace platform

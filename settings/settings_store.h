@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "dbread/text.h"
+
 namespace settings {
 
 // Key identifiers.
@@ -85,8 +87,7 @@ std::string ReadTableSetting(int keyId, std::string_view name = {});
 // for a caller-named identifier without a name.
 std::string SettingKeyPath(int keyId, std::string_view name = {});
 
-// Leading decimal digits of a text as a number (0 when there are none), as C's atoi
-// reads them but without overflow: numbers of settings and of the string table.
-long DecimalValue(std::string_view text);
+// Leading decimal digits of a text as a number (dbread/text.h).
+using dbread::DecimalValue;
 
 }  // namespace settings

@@ -73,12 +73,19 @@ int RunCommand(const std::string& command, std::string* out, std::string* err) {
     return WEXITSTATUS(status);
 }
 
-std::string RawNameList(const std::string& name, std::uint32_t value) {
-    std::string out("\x01\0\0\0", 4);
-    out += static_cast<char>(name.size());
-    out += name;
-    for (int i = 0; i < 4; ++i) out += static_cast<char>(value >> (8 * i));
+std::string RawNameList(const std::vector<std::pair<std::string, std::uint32_t>>& names) {
+    std::string out;
+    for (int i = 0; i < 4; ++i) out += static_cast<char>(names.size() >> (8 * i));
+    for (const auto& [name, value] : names) {
+        out += static_cast<char>(name.size());
+        out += name;
+        for (int i = 0; i < 4; ++i) out += static_cast<char>(value >> (8 * i));
+    }
     return out;
+}
+
+std::string RawNameList(const std::string& name, std::uint32_t value) {
+    return RawNameList({{name, value}});
 }
 
 int MakeListFile(const std::string& source, const std::string& out, std::string* err) {

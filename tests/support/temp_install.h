@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace testsupport {
 
@@ -40,6 +42,7 @@ int RunCommand(const std::string& command, std::string* out = nullptr, std::stri
 // A raw name list (DNSRAW.NOT, DNSRAW.YES) of one name: a count, then length-prefixed names
 // with a 4-byte value each.
 std::string RawNameList(const std::string& name, std::uint32_t value);
+std::string RawNameList(const std::vector<std::pair<std::string, std::uint32_t>>& names);
 
 // Compiles a list source (docs/list-source-format.md) with "veldana-list make" into `out`,
 // a category list as the console downloads it: the command's exit status (0 when made),
