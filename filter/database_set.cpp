@@ -5,18 +5,91 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <mutex>
 #include <utility>
 
 namespace filter {
+namespace {
+
+// The watched mappings, readable from the signal handler without locks.
+constexpr std::size_t kWatchSlots = 64;
+std::atomic<std::uintptr_t> g_watchStart[kWatchSlots];
+std::atomic<std::uintptr_t> g_watchEnd[kWatchSlots];
+std::atomic<std::uint64_t> g_faults{0};
+struct sigaction g_previousBus {};
+
+void OnBusError(int signal, siginfo_t* info, void* context) {
+    const auto at = reinterpret_cast<std::uintptr_t>(info->si_addr);
+    for (std::size_t i = 0; i < kWatchSlots; ++i) {
+        const std::uintptr_t start = g_watchStart[i].load(std::memory_order_acquire);
+        if (start == 0 || at < start || at >= g_watchEnd[i].load(std::memory_order_acquire))
+            continue;
+        const std::uintptr_t page = at & ~(static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE)) - 1);
+        if (::mmap(reinterpret_cast<void*>(page), static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)),
+                   PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
+            g_faults.fetch_add(1, std::memory_order_relaxed);
+            return;
+        }
+    }
+    // Not ours: what would have happened without this handler.
+    if (g_previousBus.sa_flags & SA_SIGINFO) {
+        if (g_previousBus.sa_sigaction) return g_previousBus.sa_sigaction(signal, info, context);
+    } else if (g_previousBus.sa_handler != SIG_DFL && g_previousBus.sa_handler != SIG_IGN) {
+        return g_previousBus.sa_handler(signal);
+    }
+    ::signal(SIGBUS, SIG_DFL);
+    ::raise(SIGBUS);
+}
+
+void InstallGuard() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction action {};
+        action.sa_sigaction = OnBusError;
+        action.sa_flags = SA_SIGINFO | SA_NODEFER;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGBUS, &action, &g_previousBus);
+    });
+}
+
+std::mutex g_watchMutex;  // between the threads that map and unmap
+
+void Watch(const void* data, std::size_t size) {
+    InstallGuard();
+    std::lock_guard lock(g_watchMutex);
+    for (std::size_t i = 0; i < kWatchSlots; ++i) {
+        if (g_watchStart[i].load() != 0) continue;
+        g_watchEnd[i].store(reinterpret_cast<std::uintptr_t>(data) + size, std::memory_order_release);
+        g_watchStart[i].store(reinterpret_cast<std::uintptr_t>(data), std::memory_order_release);
+        return;
+    }
+}
+
+void Unwatch(const void* data) {
+    std::lock_guard lock(g_watchMutex);
+    for (std::size_t i = 0; i < kWatchSlots; ++i)
+        if (g_watchStart[i].load() == reinterpret_cast<std::uintptr_t>(data)) g_watchStart[i].store(0);
+}
+
+}  // namespace
+
+std::uint64_t MappingFaults() {
+    return g_faults.load(std::memory_order_relaxed);
+}
 
 MappedFile::MappedFile(MappedFile&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
 
 MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
     if (this != &other) {
-        if (data_) ::munmap(const_cast<std::uint8_t*>(data_), size_);
+        if (data_) {
+            Unwatch(data_);
+            ::munmap(const_cast<std::uint8_t*>(data_), size_);
+        }
         data_ = std::exchange(other.data_, nullptr);
         size_ = std::exchange(other.size_, 0);
     }
@@ -24,7 +97,10 @@ MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
 }
 
 MappedFile::~MappedFile() {
-    if (data_) ::munmap(const_cast<std::uint8_t*>(data_), size_);
+    if (data_) {
+        Unwatch(data_);
+        ::munmap(const_cast<std::uint8_t*>(data_), size_);
+    }
 }
 
 bool MappedFile::Open(const std::string& path, std::string& error) {
@@ -47,6 +123,7 @@ bool MappedFile::Open(const std::string& path, std::string& error) {
         } else {
             data_ = static_cast<const std::uint8_t*>(p);
             size_ = static_cast<std::size_t>(st.st_size);
+            Watch(data_, size_);
         }
     } else if (!ok) {
         error = path + ": " + std::strerror(errno);

@@ -18,6 +18,12 @@
 namespace filter {
 
 // A regular file mapped read-only (an empty file maps to no bytes).
+//
+// A file is meant to be replaced by rename, never rewritten in place; one that is cut short
+// in place would make a read of its lost pages fault (SIGBUS). Every mapping is therefore
+// watched: such a fault puts a page of zeros in place, so that the read goes on (the readers
+// take any bytes), and counts in MappingFaults(), so that the caller throws away what it
+// decided from those bytes and opens the files again.
 class MappedFile {
   public:
     MappedFile() = default;
@@ -34,6 +40,9 @@ class MappedFile {
     const std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;
 };
+
+// Faults on watched mappings since the process started.
+std::uint64_t MappingFaults();
 
 // What tells one version of a file from the next: a replaced file has a new inode.
 struct FileIdentity {

@@ -50,6 +50,13 @@ void Filter::Refresh(bool force) {
         havePolicy_ = true;
         storeIdentity_ = store;
     }
+    if (set_ && MappingFaults() != faultsSeen_) {
+        // A file of the set was cut short in place: its bytes cannot be trusted any more.
+        set_.reset();
+        problem_ = "a database file was cut short while open";
+        Note("veldana-filter: " + problem_ + "; opening the databases again");
+    }
+    faultsSeen_ = MappingFaults();
     if (policy_.binChanged == "0") {
         if (set_) {
             Note("veldana-filter: a rebuild is running; deciding with the databases opened before");
@@ -88,14 +95,22 @@ HostValues Filter::FindValues(const RequestTarget& target) const {
 
 Decision Filter::DecideAt(const RequestTarget& target, const HostValues& values,
                           const std::tm& localTime) const {
-    if (set_) return Decide(policy_, *set_, target, values, localTime);
+    if (set_ && MappingFaults() == faultsSeen_) {
+        Decision d = Decide(policy_, *set_, target, values, localTime);
+        if (MappingFaults() == faultsSeen_) return d;
+    }
     Decision d;
     d.values = values;
     d.leisure = IsLeisureTime(policy_.hours, localTime);
+    const PeriodPolicy& period = d.leisure ? policy_.leisure : policy_.work;
+    d.access = period.access;
+    d.list = period.list;
+    d.mask = period.categories;
     const bool open = options_.failMode == FailMode::kOpen;
     d.verdict = open ? Verdict::kAllow : Verdict::kBlock;
     d.rule = open ? "fail-open" : "fail-closed";
-    d.reason = "no databases to decide with (" + problem_ + ")";
+    d.reason = "no databases to decide with (" +
+               (set_ ? std::string("a database file was cut short while open") : problem_) + ")";
     return d;
 }
 

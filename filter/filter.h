@@ -6,9 +6,12 @@
 //  - otherwise a database file that was replaced (or a path that changed) makes the whole
 //    set open again; when that fails the last complete set stays in use.
 // With no complete set at all, every request is decided by the fail mode: blocked
-// (closed, the default) or allowed (open), with the reason.
+// (closed, the default) or allowed (open), with the reason. So is a request decided while a
+// file of the set was cut short in place (see MappedFile); the next look opens the files
+// again.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <functional>
 #include <memory>
@@ -60,6 +63,7 @@ class Filter {
     std::string problem_ = "the databases have not been opened yet";
     std::string lastNote_;
     std::int64_t lastLookMs_ = -1;
+    std::uint64_t faultsSeen_ = 0;  // MappingFaults() when the set was last found sound
 };
 
 }  // namespace filter

@@ -1,6 +1,6 @@
 #include "policy/policy.h"
 
-
+#include "filter/published_policy.h"
 #include "platform/clock.h"
 #include "platform/process_state.h"
 #include "policy/database_rebuild.h"
@@ -109,18 +109,13 @@ void StoreLeisureChoices(const PeriodChoices& choices) {
 }
 
 int IsLeisureTimeNow() {
-    std::tm now = platform::LocalNow();
-    const std::string& days = g_policy.policy.days;
-    std::size_t today = static_cast<std::size_t>(now.tm_wday);
-    if (today < days.size() && days[today] == '0') return 1;
-
-    long q = (now.tm_hour * 60 + now.tm_min) / 15;
-    long amStart = DecimalValue(ReadTableSetting(kKeyAmStart));
-    long amEnd = DecimalValue(ReadTableSetting(kKeyAmEnd));
-    long pmStart = DecimalValue(ReadTableSetting(kKeyPmStart));
-    long pmEnd = DecimalValue(ReadTableSetting(kKeyPmEnd));
-    if (q < amStart || q >= pmEnd || (q >= amEnd && q < pmStart)) return 1;
-    return 0;
+    filter::WorkHours hours;
+    hours.days = g_policy.policy.days;
+    hours.amStart = DecimalValue(ReadTableSetting(kKeyAmStart));
+    hours.amEnd = DecimalValue(ReadTableSetting(kKeyAmEnd));
+    hours.pmStart = DecimalValue(ReadTableSetting(kKeyPmStart));
+    hours.pmEnd = DecimalValue(ReadTableSetting(kKeyPmEnd));
+    return filter::IsLeisureTime(hours, platform::LocalNow()) ? 1 : 0;
 }
 
 void SelectListForPeriod(ui::HWND, int selection) {
