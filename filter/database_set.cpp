@@ -144,10 +144,6 @@ bool IdentifyFile(const std::string& path, FileIdentity& identity) {
     return true;
 }
 
-namespace {
-
-// The console marks every database with the address 255.255.255.255 and a path item made
-// from "TEST"; the form of that key tells the form of all keys in the file.
 KeyForm DetectKeyForm(const dbread::DatabaseImage& image, KeyForm fallback) {
     dbread::AddressEntry sentinel;
     std::string error;
@@ -161,6 +157,8 @@ KeyForm DetectKeyForm(const dbread::DatabaseImage& image, KeyForm fallback) {
     }
     return fallback;
 }
+
+namespace {
 
 bool OpenOne(const std::string& path, Sense sense, KeyForm fallback, OpenDatabase& db,
              std::string& error) {

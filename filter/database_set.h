@@ -60,6 +60,10 @@ enum class KeyForm { kText, kSegments };
 // Whether a database restricts (its entries block) or approves (its entries allow).
 enum class Sense { kRestricting, kApproving };
 
+// The key form of a database, told by the path item of its sentinel (address
+// 255.255.255.255, key "TEST"); `fallback` when the sentinel is missing or unlike both.
+KeyForm DetectKeyForm(const dbread::DatabaseImage& image, KeyForm fallback);
+
 struct OpenDatabase {
     std::string path;
     FileIdentity identity;
