@@ -304,6 +304,39 @@ bool CheckDnsHash(const DnsHashImage& image, DnsHashSummary& summary, std::strin
     return true;
 }
 
+namespace {
+
+// Follows the ring of the name's bucket from its head until it comes back to the head;
+// visit(index, record) for each record read, stopping (with true) when it returns true.
+// False when a word or a record is damaged or the ring does not close.
+template <typename Visit>
+bool WalkRing(const DnsHashImage& image, std::string_view name, std::uint32_t hash,
+              std::uint32_t bucket, std::string& error, Visit visit) {
+    const DnsHashHeader& h = image.header;
+    std::array<std::uint8_t, 4> word{};
+    if (!ReadAt(image, kDnsTableOffset + std::uint64_t{4} * bucket, word, error)) return false;
+    const std::uint32_t head = Get32(word, 0);
+    if (!CheckBucketWord(h, bucket, head, error)) return false;
+    if (head == kDnsNoRecord) return true;
+    std::uint32_t walked = 0;
+    for (std::uint32_t i = head;;) {
+        if (walked++ >= h.recordCount) {
+            error = Printf(
+                "the ring of bucket %u does not come back to its head (record %u) "
+                "within %u records",
+                bucket, head, h.recordCount);
+            return false;
+        }
+        DnsNameRecord r;
+        if (!ReadDnsRecord(image, i, r, error)) return false;
+        if (visit(i, r, r.hash == hash && r.Name() == name)) return true;
+        if (r.next == head) return true;
+        i = r.next;
+    }
+}
+
+}  // namespace
+
 bool LookupDnsName(const DnsHashImage& image, std::string_view name, DnsLookupResult& result,
                    std::string& error) {
     result = DnsLookupResult{};
@@ -312,35 +345,35 @@ bool LookupDnsName(const DnsHashImage& image, std::string_view name, DnsLookupRe
         return false;
     }
     if (name.size() > kDnsMaxName) name = name.substr(0, kDnsMaxName);
-    const DnsHashHeader& h = image.header;
     result.hash = DnsNameHash(name);
-    result.bucket = result.hash % h.bucketCount;
-    std::array<std::uint8_t, 4> word{};
-    if (!ReadAt(image, kDnsTableOffset + std::uint64_t{4} * result.bucket, word, error))
-        return false;
-    const std::uint32_t head = Get32(word, 0);
-    if (!CheckBucketWord(h, result.bucket, head, error)) return false;
-    if (head == kDnsNoRecord) return true;
-    for (std::uint32_t i = head;;) {
-        if (result.visited.size() >= h.recordCount) {
-            error = Printf(
-                "the ring of bucket %u does not come back to its head (record %u) "
-                "within %u records",
-                result.bucket, head, h.recordCount);
-            return false;
-        }
-        DnsNameRecord r;
-        if (!ReadDnsRecord(image, i, r, error)) return false;
-        result.visited.push_back(i);
-        if (r.hash == result.hash && r.Name() == name) {
-            result.found = true;
-            result.index = i;
-            result.record = r;
-            return true;
-        }
-        if (r.next == head) return true;
-        i = r.next;
-    }
+    result.bucket = result.hash % image.header.bucketCount;
+    return WalkRing(image, name, result.hash, result.bucket, error,
+                    [&](std::uint32_t index, const DnsNameRecord& r, bool match) {
+                        result.visited.push_back(index);
+                        if (!match) return false;
+                        result.found = true;
+                        result.index = index;
+                        result.record = r;
+                        return true;
+                    });
+}
+
+Lookup FindDnsName(const DnsHashImage& image, std::string_view name, std::uint32_t& value,
+                   std::string& error) {
+    if (name.empty()) return Lookup::kAbsent;
+    if (name.size() > kDnsMaxName) name = name.substr(0, kDnsMaxName);
+    const std::uint32_t hash = DnsNameHash(name);
+    bool found = false;
+    const bool read = WalkRing(image, name, hash, hash % image.header.bucketCount, error,
+                               [&](std::uint32_t, const DnsNameRecord& r, bool match) {
+                                   if (match) {
+                                       found = true;
+                                       value = r.value;
+                                   }
+                                   return match;
+                               });
+    if (!read) return Lookup::kCorrupt;
+    return found ? Lookup::kFound : Lookup::kAbsent;
 }
 
 bool ForEachDnsRecord(const DnsHashImage& image, std::string& error,

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "dbread/dns_hash_format.h"
+#include "dbread/lookup.h"
 
 namespace dbread {
 
@@ -87,6 +88,9 @@ struct DnsLookupResult {
 // Looks a name up as the filter does: its first 63 bytes hashed, the bucket's ring followed
 // from the head until it comes back to the head; bytes compare exactly (case matters).
 bool LookupDnsName(const DnsHashImage& image, std::string_view name, DnsLookupResult& result,
+                   std::string& error);
+// The same lookup for the filter's hot path: only the value, nothing allocated.
+Lookup FindDnsName(const DnsHashImage& image, std::string_view name, std::uint32_t& value,
                    std::string& error);
 
 }  // namespace dbread

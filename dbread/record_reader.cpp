@@ -227,18 +227,26 @@ Lookup FindAddress(const DatabaseImage& image, std::uint32_t address, AddressEnt
 Lookup FindName(const DatabaseImage& image, std::span<const std::uint8_t> key, NameEntry& entry,
                 std::string& error) {
     if (!image.nameIndexBuilt) return Lookup::kAbsent;
-    std::uint32_t low = 0, high = image.nameIndex.count;
+    const NameIndexDescriptor& d = image.nameIndex;
+    auto section = Section(image, d.offset, d.sectionSize);
+    auto pool = section.subspan(4 * std::size_t{d.count});
+    std::uint32_t low = 0, high = d.count;
     while (low < high) {
         const std::uint32_t mid = low + (high - low) / 2;
-        if (!ReadNameEntry(image, mid, entry, error)) return Lookup::kCorrupt;
-        if (std::lexicographical_compare(entry.key.begin(), entry.key.end(), key.begin(),
-                                         key.end())) {
+        // Compared where it lies; the entry is read out only when found.
+        const std::uint32_t offset = Get32(section, 4 * std::size_t{mid});
+        if (!Fits(pool, offset, 4) || !Fits(pool, offset, std::size_t{pool[offset]} + 5)) {
+            error = Printf("name index: entry %u outside the name pool", mid);
+            return Lookup::kCorrupt;
+        }
+        const auto stored = pool.subspan(offset + 4, pool[offset]);
+        if (std::lexicographical_compare(stored.begin(), stored.end(), key.begin(), key.end())) {
             low = mid + 1;
-        } else if (std::lexicographical_compare(key.begin(), key.end(), entry.key.begin(),
-                                                entry.key.end())) {
+        } else if (std::lexicographical_compare(key.begin(), key.end(), stored.begin(),
+                                                stored.end())) {
             high = mid;
         } else {
-            return Lookup::kFound;
+            return ReadNameEntry(image, mid, entry, error) ? Lookup::kFound : Lookup::kCorrupt;
         }
     }
     return Lookup::kAbsent;

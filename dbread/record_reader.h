@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "dbread/lookup.h"
 #include "dbread/record_format.h"
 
 namespace dbread {
@@ -59,7 +60,6 @@ bool ReadAddressEntry(const DatabaseImage& image, std::uint32_t number, AddressE
 bool ReadNameEntry(const DatabaseImage& image, std::uint32_t position, NameEntry& entry,
                    std::string& error);
 
-enum class Lookup { kFound, kAbsent, kCorrupt };
 // The first entry of the address in its bucket (address mod 65521).
 Lookup FindAddress(const DatabaseImage& image, std::uint32_t address, AddressEntry& entry,
                    std::string& error);

@@ -132,17 +132,22 @@ struct DomainMatch {
 // restricted (NoneNOT.BIN) domains.
 void MatchDomains(const DatabaseSet& set, const RequestTarget& target, DomainMatch& approved,
                   DomainMatch& restricted) {
+    std::array<std::uint8_t, dbread::kMaxNameKeyLength> opposite{};
+    opposite[0] = 0xFF;  // a restricted domain's key: the lead byte, then at most 62 bytes
     for (const std::string& key : dbread::DomainKeys(target.host)) {
         if (approved.score >= 0 || restricted.score >= 0) break;
         if (key == kSentinelName) continue;
-        const std::vector<std::uint8_t> plain(key.begin(), key.end());
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(key.data());
         dbread::NameEntry entry;
         std::string error;
-        if (dbread::FindName(set.noneYes.image, plain, entry, error) == dbread::Lookup::kFound &&
+        if (dbread::FindName(set.noneYes.image, std::span(bytes, key.size()), entry, error) ==
+                dbread::Lookup::kFound &&
             (entry.flags & dbread::kFlagApprovedDomain) != 0)
             approved = {100 + static_cast<int>(key.size()), key};
-        const auto opposite = dbread::MakeNameKey(key, dbread::kFlagOpposite).bytes;
-        if (dbread::FindName(set.noneNot.image, opposite, entry, error) == dbread::Lookup::kFound)
+        const std::size_t n = std::min(key.size(), opposite.size() - 1);
+        std::copy(bytes, bytes + n, opposite.begin() + 1);
+        if (dbread::FindName(set.noneNot.image, std::span(opposite.data(), n + 1), entry, error) ==
+            dbread::Lookup::kFound)
             restricted = {100 + static_cast<int>(key.size()), key};
     }
 }
@@ -238,10 +243,10 @@ HostValues FindHostValues(const DatabaseSet& set, const RequestTarget& target) {
     std::string_view name = target.host;
     if (name.size() > 4 && name.substr(0, 4) == "www.") name.remove_prefix(4);
     for (;;) {
-        dbread::DnsLookupResult found;
+        std::uint32_t value = 0;
         std::string error;
-        if (dbread::LookupDnsName(set.dns, name, found, error) && found.found) {
-            out.values.push_back(found.record.value);
+        if (dbread::FindDnsName(set.dns, name, value, error) == dbread::Lookup::kFound) {
+            out.values.push_back(value);
             out.source = "DNSHASH.DAT: " + std::string(name);
             return out;
         }
@@ -267,12 +272,13 @@ Decision Decide(const PublishedPolicy& policy, const DatabaseSet& set,
     d.list = period.list;
     d.mask = period.categories;
     const std::string when = PeriodName(d.leisure);
-    auto decide = [&](Verdict v, std::string rule, std::string reason, std::string matched = {}) {
+    auto decide = [&](Verdict v, std::string rule, std::string reason,
+                      std::string matched = {}) -> Decision&& {
         d.verdict = v;
         d.rule = std::move(rule);
         d.reason = std::move(reason);
         d.matched = std::move(matched);
-        return d;
+        return std::move(d);
     };
     if (d.access == WebAccess::kFull) return decide(Verdict::kAllow, "full-access", "full access in " + when);
     if (d.access == WebAccess::kNone) return decide(Verdict::kBlock, "no-access", "no access in " + when);
