@@ -241,7 +241,18 @@ HostValues FindHostValues(const DatabaseSet& set, const RequestTarget& target) {
         return out;
     }
     std::string_view name = target.host;
-    if (name.size() > 4 && name.substr(0, 4) == "www.") name.remove_prefix(4);
+    // A list may hold a name with its "www." (the console's own names never do): that name
+    // first, then the host without it and its parents.
+    if (name.size() > 4 && name.substr(0, 4) == "www.") {
+        std::uint32_t value = 0;
+        std::string error;
+        if (dbread::FindDnsName(set.dns, name, value, error) == dbread::Lookup::kFound) {
+            out.values.push_back(value);
+            out.source = "DNSHASH.DAT: " + std::string(name);
+            return out;
+        }
+        name.remove_prefix(4);
+    }
     for (;;) {
         std::uint32_t value = 0;
         std::string error;

@@ -7,8 +7,9 @@
 //  1. The period in force by the console's rule (IsLeisureTime) gives the access mode, the
 //     list choice and the category mask. Full access allows, no access blocks.
 //  2. The host's values: a dotted IPv4 host stands for itself; otherwise the host (without
-//     a leading "www.") and then each parent domain, longest first, in DNSHASH.DAT, the
-//     first found giving the value; failing that, the addresses the resolver found.
+//     a leading "www.", after the name with it) and then each parent domain, longest first,
+//     in DNSHASH.DAT, the first found giving the value; failing that, the addresses the
+//     resolver found.
 //  3. The administrator's entries come first: sites in NoneYES.BIN (approvals) and
 //     NoneNOT.BIN (restrictions), and the approved and restricted domain parts. The most
 //     specific match wins: a path item over a whole site, a longer path over a shorter one,
