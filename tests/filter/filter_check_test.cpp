@@ -68,6 +68,8 @@ TEST_F(FilterCheckTest, RestrictedListWithTheAdministratorsEntries) {
         {"http://bad.example/", kMonday10, true, "restricted-list", "VeldaNOT.BIN entry 192.0.2.10"},
         {"http://www.bad.example/x", kMonday10, true, "restricted-list"},
         {"http://deep.sub.bad.example/", kMonday10, true, "restricted-list"},
+        {"http://www.kept.example/", kMonday10, true, "restricted-list"},  // listed with its www.
+        {"http://kept.example/", kMonday10, false, "not-restricted"},
         {"http://192.0.2.10:8080/", kMonday10, true, "restricted-list"},
         {"http://alias.example/", kMonday10, true, "restricted-list", "192.0.2.11"},
         {"bad.example:443", kMonday10, true, "restricted-list"},

@@ -41,7 +41,8 @@ bool FilterInstallation::Build(std::string& error) {
                                                 {"paths.example", A("192.0.2.20")},
                                                 {"siteblock.example", A("192.0.2.30")},
                                                 {"alias.example", A("192.0.2.11")},
-                                                {"gamble.example", A("192.0.2.40")}}));
+                                                {"gamble.example", A("192.0.2.40")},
+                                                {"www.kept.example", A("192.0.2.10")}}));
     install.writeFile(install.file("DNSRAW.YES"),
                       testsupport::RawNameList({{"school.example", A("198.51.100.1")},
                                                 {"mixed.example", A("198.51.100.2")}}));
