@@ -241,26 +241,23 @@ HostValues FindHostValues(const DatabaseSet& set, const RequestTarget& target) {
         return out;
     }
     std::string_view name = target.host;
+    auto found = [&](std::string_view candidate) {
+        std::uint32_t value = 0;
+        std::string error;
+        if (dbread::FindDnsName(set.dns, candidate, value, error) != dbread::Lookup::kFound)
+            return false;
+        out.values.push_back(value);
+        out.source = "DNSHASH.DAT: " + std::string(candidate);
+        return true;
+    };
     // A list may hold a name with its "www." (the console's own names never do): that name
     // first, then the host without it and its parents.
     if (name.size() > 4 && name.substr(0, 4) == "www.") {
-        std::uint32_t value = 0;
-        std::string error;
-        if (dbread::FindDnsName(set.dns, name, value, error) == dbread::Lookup::kFound) {
-            out.values.push_back(value);
-            out.source = "DNSHASH.DAT: " + std::string(name);
-            return out;
-        }
+        if (found(name)) return out;
         name.remove_prefix(4);
     }
     for (;;) {
-        std::uint32_t value = 0;
-        std::string error;
-        if (dbread::FindDnsName(set.dns, name, value, error) == dbread::Lookup::kFound) {
-            out.values.push_back(value);
-            out.source = "DNSHASH.DAT: " + std::string(name);
-            return out;
-        }
+        if (found(name)) return out;
         std::size_t dot = name.find('.');
         if (dot == std::string_view::npos) break;
         name.remove_prefix(dot + 1);
@@ -273,8 +270,8 @@ bool NeedsResolver(const HostValues& values, const RequestTarget& target) {
     return values.values.empty() && !target.ipv4 && target.host.find(':') == std::string::npos;
 }
 
-Decision Decide(const PublishedPolicy& policy, const DatabaseSet& set,
-                const RequestTarget& target, const HostValues& values, const std::tm& localTime) {
+Decision PeriodDecision(const PublishedPolicy& policy, const HostValues& values,
+                        const std::tm& localTime) {
     Decision d;
     d.values = values;
     d.leisure = IsLeisureTime(policy.hours, localTime);
@@ -282,6 +279,12 @@ Decision Decide(const PublishedPolicy& policy, const DatabaseSet& set,
     d.access = period.access;
     d.list = period.list;
     d.mask = period.categories;
+    return d;
+}
+
+Decision Decide(const PublishedPolicy& policy, const DatabaseSet& set,
+                const RequestTarget& target, const HostValues& values, const std::tm& localTime) {
+    Decision d = PeriodDecision(policy, values, localTime);
     const std::string when = PeriodName(d.leisure);
     auto decide = [&](Verdict v, std::string rule, std::string reason,
                       std::string matched = {}) -> Decision&& {

@@ -74,6 +74,10 @@ struct Decision {
     HostValues values;
 };
 
+// A decision with only its period filled in (the period, access mode, list, mask): what
+// Decide and the fail modes start from.
+Decision PeriodDecision(const PublishedPolicy& policy, const HostValues& values,
+                        const std::tm& localTime);
 Decision Decide(const PublishedPolicy& policy, const DatabaseSet& set,
                 const RequestTarget& target, const HostValues& values, const std::tm& localTime);
 

@@ -99,13 +99,7 @@ Decision Filter::DecideAt(const RequestTarget& target, const HostValues& values,
         Decision d = Decide(policy_, *set_, target, values, localTime);
         if (MappingFaults() == faultsSeen_) return d;
     }
-    Decision d;
-    d.values = values;
-    d.leisure = IsLeisureTime(policy_.hours, localTime);
-    const PeriodPolicy& period = d.leisure ? policy_.leisure : policy_.work;
-    d.access = period.access;
-    d.list = period.list;
-    d.mask = period.categories;
+    Decision d = PeriodDecision(policy_, values, localTime);
     const bool open = options_.failMode == FailMode::kOpen;
     d.verdict = open ? Verdict::kAllow : Verdict::kBlock;
     d.rule = open ? "fail-open" : "fail-closed";
