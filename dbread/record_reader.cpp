@@ -141,9 +141,9 @@ bool LoadFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::st
     return true;
 }
 
-bool ReadAddressEntry(const DatabaseImage& image, std::uint32_t number, AddressEntry& entry,
-                      std::string& error) {
-    entry = AddressEntry{};
+bool ReadAddressEntryView(const DatabaseImage& image, std::uint32_t number,
+                          AddressEntryView& entry, std::string& error) {
+    entry = AddressEntryView{};
     const std::uint32_t count = image.addressEntries;
     if (!image.addressIndexBuilt || number >= count) {
         error = "address index: no such entry";
@@ -159,12 +159,13 @@ bool ReadAddressEntry(const DatabaseImage& image, std::uint32_t number, AddressE
 
     // Path data: the longest key length, items (k, kind, categories, k key bytes), a 0.
     const std::size_t end = paths.size() - 2;
-    std::size_t p = entry.pathOffset;
-    if (p < kIndexPathReserved || p >= end) {
+    const std::size_t start = entry.pathOffset;
+    if (start < kIndexPathReserved || start >= end) {
         error = Printf("address index: entry %u: path offset out of range", number);
         return false;
     }
-    entry.longestKey = paths[p++];
+    entry.longestKey = paths[start];
+    std::size_t p = start + 1;
     while (true) {
         if (p >= end) {
             error = Printf("address index: entry %u: path data runs past its section", number);
@@ -176,13 +177,35 @@ bool ReadAddressEntry(const DatabaseImage& image, std::uint32_t number, AddressE
             error = Printf("address index: entry %u: path item runs past its section", number);
             return false;
         }
-        IndexPathItem item;
-        item.kind = paths[p + 1];
-        item.categories = Get16(paths, p + 2);
-        item.key.assign(paths.begin() + p + 4, paths.begin() + p + 4 + k);
-        entry.items.push_back(std::move(item));
         p += 4 + k;
     }
+    entry.items = paths.subspan(start + 1, p - start - 1);
+    return true;
+}
+
+bool NextPathItem(std::span<const std::uint8_t>& rest, PathItemView& item) {
+    if (rest.size() < 4 || rest[0] == 0 || rest.size() < 4 + std::size_t{rest[0]}) return false;
+    const std::size_t k = rest[0];
+    item.kind = rest[1];
+    item.categories = Get16(rest, 2);
+    item.key = rest.subspan(4, k);
+    rest = rest.subspan(4 + k);
+    return true;
+}
+
+bool ReadAddressEntry(const DatabaseImage& image, std::uint32_t number, AddressEntry& entry,
+                      std::string& error) {
+    entry = AddressEntry{};
+    AddressEntryView view;
+    if (!ReadAddressEntryView(image, number, view, error)) return false;
+    entry.number = view.number;
+    entry.address = view.address;
+    entry.categories = view.categories;
+    entry.pathOffset = view.pathOffset;
+    entry.longestKey = view.longestKey;
+    PathItemView item;
+    for (auto rest = view.items; NextPathItem(rest, item);)
+        entry.items.push_back({item.kind, item.categories, {item.key.begin(), item.key.end()}});
     return true;
 }
 
@@ -210,8 +233,10 @@ bool ReadNameEntry(const DatabaseImage& image, std::uint32_t position, NameEntry
     return true;
 }
 
-Lookup FindAddress(const DatabaseImage& image, std::uint32_t address, AddressEntry& entry,
-                   std::string& error) {
+namespace {
+
+// The number of the first entry of the address in its bucket.
+Lookup FindEntryNumber(const DatabaseImage& image, std::uint32_t address, std::uint32_t& number) {
     if (!image.addressIndexBuilt) return Lookup::kAbsent;
     auto buckets = BucketSection(image);
     auto keys = Section(image, image.addressIndex.keyOffset, image.addressIndex.keySize);
@@ -219,9 +244,28 @@ Lookup FindAddress(const DatabaseImage& image, std::uint32_t address, AddressEnt
     const std::uint32_t first = Get32(buckets, 4 * b), end = Get32(buckets, 4 * (b + 1));
     for (std::uint32_t e = first; e < end; ++e) {
         if (Get32(keys, 4 * std::size_t{e}) != address) continue;
-        return ReadAddressEntry(image, e, entry, error) ? Lookup::kFound : Lookup::kCorrupt;
+        number = e;
+        return Lookup::kFound;
     }
     return Lookup::kAbsent;
+}
+
+}  // namespace
+
+Lookup FindAddress(const DatabaseImage& image, std::uint32_t address, AddressEntry& entry,
+                   std::string& error) {
+    std::uint32_t number = 0;
+    const Lookup found = FindEntryNumber(image, address, number);
+    if (found != Lookup::kFound) return found;
+    return ReadAddressEntry(image, number, entry, error) ? Lookup::kFound : Lookup::kCorrupt;
+}
+
+Lookup FindAddressView(const DatabaseImage& image, std::uint32_t address, AddressEntryView& entry,
+                       std::string& error) {
+    std::uint32_t number = 0;
+    const Lookup found = FindEntryNumber(image, address, number);
+    if (found != Lookup::kFound) return found;
+    return ReadAddressEntryView(image, number, entry, error) ? Lookup::kFound : Lookup::kCorrupt;
 }
 
 Lookup FindName(const DatabaseImage& image, std::span<const std::uint8_t> key, NameEntry& entry,

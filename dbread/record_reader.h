@@ -57,12 +57,34 @@ struct NameEntry {
 
 bool ReadAddressEntry(const DatabaseImage& image, std::uint32_t number, AddressEntry& entry,
                       std::string& error);
+
+// The same entry where it lies, for a reader that must not allocate (the filter): its path
+// data is checked to its closing 0 once, then taken item by item with NextPathItem.
+struct AddressEntryView {
+    std::uint32_t number = 0;
+    std::uint32_t address = 0;
+    std::uint16_t categories = 0;
+    std::uint32_t pathOffset = kNoIndexPath;
+    std::uint8_t longestKey = 0;
+    std::span<const std::uint8_t> items;  // the items' bytes, without the closing 0
+};
+struct PathItemView {
+    std::uint8_t kind = 0;
+    std::uint16_t categories = 0;
+    std::span<const std::uint8_t> key;
+};
+bool ReadAddressEntryView(const DatabaseImage& image, std::uint32_t number,
+                          AddressEntryView& entry, std::string& error);
+// Takes the next item off the front of `rest`; false when none is left.
+bool NextPathItem(std::span<const std::uint8_t>& rest, PathItemView& item);
 bool ReadNameEntry(const DatabaseImage& image, std::uint32_t position, NameEntry& entry,
                    std::string& error);
 
 // The first entry of the address in its bucket (address mod 65521).
 Lookup FindAddress(const DatabaseImage& image, std::uint32_t address, AddressEntry& entry,
                    std::string& error);
+Lookup FindAddressView(const DatabaseImage& image, std::uint32_t address, AddressEntryView& entry,
+                       std::string& error);
 // Binary search of the sorted name index for a stored key.
 Lookup FindName(const DatabaseImage& image, std::span<const std::uint8_t> key, NameEntry& entry,
                 std::string& error);

@@ -48,14 +48,18 @@ const std::vector<std::uint8_t>& SiteBlockKey(KeyForm form) {
     return form == KeyForm::kText ? text : segments;
 }
 
-bool KeyMatches(const std::vector<std::uint8_t>& item, const std::vector<std::uint8_t>& url,
+bool KeyMatches(std::span<const std::uint8_t> item, const std::vector<std::uint8_t>& url,
                 KeyForm form) {
     if (item.empty() || item.size() > url.size()) return false;
     if (form == KeyForm::kSegments && item.size() % 4 != 0) return false;
     return std::equal(item.begin(), item.end(), url.begin());
 }
 
-std::string ItemText(const std::vector<std::uint8_t>& key, KeyForm form) {
+bool SameKey(std::span<const std::uint8_t> a, const std::vector<std::uint8_t>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end());
+}
+
+std::string ItemText(std::span<const std::uint8_t> key, KeyForm form) {
     if (form == KeyForm::kSegments) return dbread::Printf("%zu segment(s)", key.size() / 4);
     return "\"" + std::string(key.begin(), key.end()) + "\"";
 }
@@ -76,16 +80,19 @@ struct EntryMatch {
 
 EntryMatch MatchEntry(const OpenDatabase& db, const HostValues& host, UrlKeys& keys) {
     const bool approving = db.sense == Sense::kApproving;
+    const auto& siteBlockKey = SiteBlockKey(db.keyForm);
     for (std::uint32_t value : host.values) {
         if (value == 0 || value == kSentinelAddress) continue;
-        dbread::AddressEntry entry;
+        dbread::AddressEntryView entry;
         std::string error;
-        if (dbread::FindAddress(db.image, value, entry, error) != dbread::Lookup::kFound) continue;
+        if (dbread::FindAddressView(db.image, value, entry, error) != dbread::Lookup::kFound)
+            continue;
 
         std::uint16_t carried = 0;
         bool siteBlock = false, approvesPaths = false;
-        for (const auto& item : entry.items) {
-            if (item.key == SiteBlockKey(db.keyForm)) siteBlock = true;
+        dbread::PathItemView item;
+        for (auto rest = entry.items; dbread::NextPathItem(rest, item);) {
+            if (SameKey(item.key, siteBlockKey)) siteBlock = true;
             if (item.categories == 0 && approving) approvesPaths = true;
             carried |= item.categories;
         }
@@ -93,16 +100,18 @@ EntryMatch MatchEntry(const OpenDatabase& db, const HostValues& host, UrlKeys& k
         std::uint16_t whole = approvesPaths ? 0 : static_cast<std::uint16_t>(entry.categories & ~carried);
         if (siteBlock) whole |= kSiteBlockBit;
         std::uint16_t path = 0;
-        std::string itemText;
-        const auto& urlKey = keys.For(db.keyForm);
-        for (const auto& item : entry.items) {
-            if (item.key == SiteBlockKey(db.keyForm)) continue;
-            if (item.categories == 0 && !approving) continue;  // an exception the approvals hold
-            if (!KeyMatches(item.key, urlKey, db.keyForm)) continue;
-            path |= item.categories == 0 ? kAllCategories : item.categories;
-            if (static_cast<int>(item.key.size()) > m.pathLength) {
-                m.pathLength = static_cast<int>(item.key.size());
-                itemText = ItemText(item.key, db.keyForm);
+        std::span<const std::uint8_t> longest;
+        if (!entry.items.empty()) {
+            const auto& urlKey = keys.For(db.keyForm);
+            for (auto rest = entry.items; dbread::NextPathItem(rest, item);) {
+                if (SameKey(item.key, siteBlockKey)) continue;
+                if (item.categories == 0 && !approving) continue;  // an exception the approvals hold
+                if (!KeyMatches(item.key, urlKey, db.keyForm)) continue;
+                path |= item.categories == 0 ? kAllCategories : item.categories;
+                if (static_cast<int>(item.key.size()) > m.pathLength) {
+                    m.pathLength = static_cast<int>(item.key.size());
+                    longest = item.key;
+                }
             }
         }
         m.categories = whole | path;
@@ -110,7 +119,7 @@ EntryMatch MatchEntry(const OpenDatabase& db, const HostValues& host, UrlKeys& k
         m.found = m.categories != 0;
         if (!m.found) continue;
         m.what = FileName(db.path) + " entry " + dbread::DottedAddress(value);
-        if (m.pathLength >= 0) m.what += ", path item " + itemText;
+        if (m.pathLength >= 0) m.what += ", path item " + ItemText(longest, db.keyForm);
         if (siteBlock) m.what += ", site block";
         return m;
     }

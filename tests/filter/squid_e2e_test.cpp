@@ -153,6 +153,9 @@ TEST_F(SquidTest, RequestsThroughSquidFollowThePolicy) {
     EXPECT_EQ(Fetch("http://siteblock.example/a"), Blocked("http://siteblock.example/a", "restricted-list"));
     EXPECT_EQ(Fetch("http://gamble.example/"), ok) << "the administrator's approval";
     EXPECT_EQ(Fetch("http://10.5.5.5/"), Blocked("http://10.5.5.5/", "restricted-site"));
+    EXPECT_EQ(Fetch("http://www.veldana.test/"), Blocked("http://www.veldana.test/", "restricted-site"))
+        << "a site whose name nsd resolved for the console";
+    EXPECT_EQ(Fetch("http://alias.example/x"), Blocked("http://alias.example/x", "restricted-list"));
     EXPECT_EQ(Fetch("http://poker.casino.example/"), Blocked("http://poker.casino.example/", "restricted-domain"));
     EXPECT_EQ(Fetch("http://safe.casino.example/"), ok);
     EXPECT_EQ(Fetch("https://bad.example/"), "302") << "CONNECT to a blocked host";
