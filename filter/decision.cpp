@@ -141,6 +141,11 @@ struct DomainMatch {
 // restricted (NoneNOT.BIN) domains.
 void MatchDomains(const DatabaseSet& set, const RequestTarget& target, DomainMatch& approved,
                   DomainMatch& restricted) {
+    // Every database holds the sentinel name; with nothing else there is nothing to find.
+    auto names = [](const OpenDatabase& db) {
+        return db.image.nameIndexBuilt ? db.image.nameIndex.count : 0u;
+    };
+    if (names(set.noneYes) <= 1 && names(set.noneNot) <= 1) return;
     std::array<std::uint8_t, dbread::kMaxNameKeyLength> opposite{};
     opposite[0] = 0xFF;  // a restricted domain's key: the lead byte, then at most 62 bytes
     for (const std::string& key : dbread::DomainKeys(target.host)) {
