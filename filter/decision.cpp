@@ -15,9 +15,12 @@ constexpr std::string_view kSentinelName = "z.z.z.z.z";
 constexpr std::uint16_t kSiteBlockBit = 0x1000;
 constexpr std::uint16_t kAllCategories = 0xFFFF;
 
+// ASCII only, whatever the locale.
 bool HostChar(char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           c == '-' || c == '.' || c == '_';
 }
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 
 // The path key of the URL in one of the two forms, made when first asked for.
 class UrlKeys {
@@ -241,8 +244,8 @@ bool ParseRequestTarget(std::string_view url, RequestTarget& target, std::string
         error = "no host in the URL";
         return false;
     }
-    target.host.reserve(host.size());
-    for (char c : host) target.host += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    target.host.resize(host.size());
+    std::transform(host.begin(), host.end(), target.host.begin(), Lower);
     target.ipv4 = dbread::ParseDottedAddress(target.host, target.address);
     return true;
 }
@@ -284,10 +287,10 @@ bool NeedsResolver(const HostValues& values, const RequestTarget& target) {
     return values.values.empty() && !target.ipv4 && target.host.find(':') == std::string::npos;
 }
 
-Decision PeriodDecision(const PublishedPolicy& policy, const HostValues& values,
+Decision PeriodDecision(const PublishedPolicy& policy, HostValues values,
                         const std::tm& localTime) {
     Decision d;
-    d.values = values;
+    d.values = std::move(values);
     d.leisure = IsLeisureTime(policy.hours, localTime);
     const PeriodPolicy& period = d.leisure ? policy.leisure : policy.work;
     d.access = period.access;
@@ -297,8 +300,9 @@ Decision PeriodDecision(const PublishedPolicy& policy, const HostValues& values,
 }
 
 Decision Decide(const PublishedPolicy& policy, const DatabaseSet& set,
-                const RequestTarget& target, const HostValues& values, const std::tm& localTime) {
-    Decision d = PeriodDecision(policy, values, localTime);
+                const RequestTarget& target, HostValues hostValues, const std::tm& localTime) {
+    Decision d = PeriodDecision(policy, std::move(hostValues), localTime);
+    const HostValues& values = d.values;
     const std::string when = PeriodName(d.leisure);
     auto decide = [&](Verdict v, std::string rule, std::string reason,
                       std::string matched = {}) -> Decision&& {

@@ -76,10 +76,10 @@ struct Decision {
 
 // A decision with only its period filled in (the period, access mode, list, mask): what
 // Decide and the fail modes start from.
-Decision PeriodDecision(const PublishedPolicy& policy, const HostValues& values,
+Decision PeriodDecision(const PublishedPolicy& policy, HostValues values,
                         const std::tm& localTime);
 Decision Decide(const PublishedPolicy& policy, const DatabaseSet& set,
-                const RequestTarget& target, const HostValues& values, const std::tm& localTime);
+                const RequestTarget& target, HostValues values, const std::tm& localTime);
 
 // The block page address for a blocked request: RedirectedSite with url= and reason= added
 // as query parameters (percent-encoded).

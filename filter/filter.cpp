@@ -93,13 +93,14 @@ HostValues Filter::FindValues(const RequestTarget& target) const {
     return FindHostValues(*set_, target);
 }
 
-Decision Filter::DecideAt(const RequestTarget& target, const HostValues& values,
+Decision Filter::DecideAt(const RequestTarget& target, HostValues values,
                           const std::tm& localTime) const {
     if (set_ && MappingFaults() == faultsSeen_) {
-        Decision d = Decide(policy_, *set_, target, values, localTime);
+        Decision d = Decide(policy_, *set_, target, std::move(values), localTime);
         if (MappingFaults() == faultsSeen_) return d;
+        values = std::move(d.values);
     }
-    Decision d = PeriodDecision(policy_, values, localTime);
+    Decision d = PeriodDecision(policy_, std::move(values), localTime);
     const bool open = options_.failMode == FailMode::kOpen;
     d.verdict = open ? Verdict::kAllow : Verdict::kBlock;
     d.rule = open ? "fail-open" : "fail-closed";

@@ -48,7 +48,7 @@ class Filter {
     // The host's values from the databases (empty with no set).
     HostValues FindValues(const RequestTarget& target) const;
     // The decision at `localTime`, or the fail mode's when no set is open.
-    Decision DecideAt(const RequestTarget& target, const HostValues& values,
+    Decision DecideAt(const RequestTarget& target, HostValues values,
                       const std::tm& localTime) const;
 
   private:
