@@ -183,7 +183,7 @@ bool ReadAddressEntryView(const DatabaseImage& image, std::uint32_t number,
     return true;
 }
 
-bool NextPathItem(std::span<const std::uint8_t>& rest, PathItemView& item) {
+bool NextIndexPathItem(std::span<const std::uint8_t>& rest, PathItemView& item) {
     if (rest.size() < 4 || rest[0] == 0 || rest.size() < 4 + std::size_t{rest[0]}) return false;
     const std::size_t k = rest[0];
     item.kind = rest[1];
@@ -204,7 +204,7 @@ bool ReadAddressEntry(const DatabaseImage& image, std::uint32_t number, AddressE
     entry.pathOffset = view.pathOffset;
     entry.longestKey = view.longestKey;
     PathItemView item;
-    for (auto rest = view.items; NextPathItem(rest, item);)
+    for (auto rest = view.items; NextIndexPathItem(rest, item);)
         entry.items.push_back({item.kind, item.categories, {item.key.begin(), item.key.end()}});
     return true;
 }

@@ -59,7 +59,7 @@ bool ReadAddressEntry(const DatabaseImage& image, std::uint32_t number, AddressE
                       std::string& error);
 
 // The same entry where it lies, for a reader that must not allocate (the filter): its path
-// data is checked to its closing 0 once, then taken item by item with NextPathItem.
+// data is checked to its closing 0 once, then taken item by item with NextIndexPathItem.
 struct AddressEntryView {
     std::uint32_t number = 0;
     std::uint32_t address = 0;
@@ -76,7 +76,7 @@ struct PathItemView {
 bool ReadAddressEntryView(const DatabaseImage& image, std::uint32_t number,
                           AddressEntryView& entry, std::string& error);
 // Takes the next item off the front of `rest`; false when none is left.
-bool NextPathItem(std::span<const std::uint8_t>& rest, PathItemView& item);
+bool NextIndexPathItem(std::span<const std::uint8_t>& rest, PathItemView& item);
 bool ReadNameEntry(const DatabaseImage& image, std::uint32_t position, NameEntry& entry,
                    std::string& error);
 

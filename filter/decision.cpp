@@ -94,7 +94,7 @@ EntryMatch MatchEntry(const OpenDatabase& db, const HostValues& host, UrlKeys& k
         std::uint16_t carried = 0;
         bool siteBlock = false, approvesPaths = false;
         dbread::PathItemView item;
-        for (auto rest = entry.items; dbread::NextPathItem(rest, item);) {
+        for (auto rest = entry.items; dbread::NextIndexPathItem(rest, item);) {
             if (SameKey(item.key, siteBlockKey)) siteBlock = true;
             if (item.categories == 0 && approving) approvesPaths = true;
             carried |= item.categories;
@@ -106,7 +106,7 @@ EntryMatch MatchEntry(const OpenDatabase& db, const HostValues& host, UrlKeys& k
         std::span<const std::uint8_t> longest;
         if (!entry.items.empty()) {
             const auto& urlKey = keys.For(db.keyForm);
-            for (auto rest = entry.items; dbread::NextPathItem(rest, item);) {
+            for (auto rest = entry.items; dbread::NextIndexPathItem(rest, item);) {
                 if (SameKey(item.key, siteBlockKey)) continue;
                 if (item.categories == 0 && !approving) continue;  // an exception the approvals hold
                 if (!KeyMatches(item.key, urlKey, db.keyForm)) continue;

@@ -163,6 +163,15 @@ bool ApplyOption(std::string_view option, const std::string& value, ServerConfig
             error = "--max-connections wants 1 to 10000";
             return false;
         }
+    } else if (option == "from") {
+        // A folder that veldana-list import (or anyone) filled with the four list files.
+        if (value.empty()) {
+            error = "--from wants a folder";
+            return false;
+        }
+        const std::pair<const char*, const char*> kLists[] = {
+            {"43", "VELDA.NOT"}, {"16", "VELDA.YES"}, {"22", "DNSRAW.YES"}, {"21", "DNSRAW.NOT"}};
+        for (const auto& [number, name] : kLists) config.files[number].path = value + "/" + name;
     } else if (option == "rate") {
         int rate = 0;
         if (!ParseInt(value, 0, 999'999'999, rate)) {

@@ -47,7 +47,8 @@ struct ServerConfig {
 
 // Reads options (without the program name): --listen HOST:PORT, --file NUMBER=PATH,
 // --name NUMBER=NAME, --upgrade Y|N, --message TEXT, --log FILE, --port-file FILE,
-// --idle SECONDS, --max-connections N, --rate BYTES, --config FILE. A config file holds the same options
+// --idle SECONDS, --max-connections N, --rate BYTES, --from DIR (the four list files of
+// DIR under the console's numbers), --config FILE. A config file holds the same options
 // one per line without the leading dashes ("file 43=/srv/VELDA.NOT"); '#' starts a comment.
 // False with `error` set when an option is unknown or a value is unusable.
 bool ParseArguments(const std::vector<std::string>& args, ServerConfig& config, std::string& error);

@@ -6,9 +6,17 @@
 //       unscrambles and checks FILE and prints it; the text form is itself a list source
 //   veldana-list plain FILE OUT
 //       writes FILE's unscrambled bytes to OUT, for a look with a hex viewer
+//   veldana-list import OUT-DIR [--map FILE] [--tree DIR]... [--list FILE CATEGORY]...
+//       turns public blocklists into VELDA.NOT, VELDA.YES, DNSRAW.NOT and DNSRAW.YES in
+//       OUT-DIR (docs/blocklist-import.md); exit status 0 when everything went in, 3 when
+//       something was left out (the summary says what and why), 1 when nothing was written
+//   veldana-list import --print-map
+//       prints the category map that ships
 // Exit status 0 on success, 1 for a bad source (reported as SOURCE:LINE: reason), a list
 // file that is invalid or damaged, or a file that cannot be read or written, 2 for a usage
 // error.
+#include <unistd.h>
+
 #include <charconv>
 #include <cstdio>
 #include <fstream>
@@ -24,6 +32,7 @@
 #include "dbread/text.h"
 #include "platform/files.h"
 #include "sitelists/site_list.h"
+#include "tools/list_import.h"
 
 namespace {
 
@@ -34,6 +43,8 @@ int Usage() {
         "usage: veldana-list make SOURCE OUT [--level 1|2|3] [--kind restricted|approved]\n"
         "       veldana-list show FILE [--json]\n"
         "       veldana-list plain FILE OUT\n"
+        "       veldana-list import OUT-DIR [--map FILE] [--tree DIR]... [--list FILE CATEGORY]...\n"
+        "       veldana-list import --print-map\n"
         "SOURCE is a list source (see docs/list-source-format.md), '-' for standard input.\n"
         "OUT is written scrambled, as the console reads VELDA.NOT and VELDA.YES.\n",
         stderr);
@@ -630,7 +641,79 @@ int Plain(const std::string& file, const std::string& outPath) {
 
 }  // namespace
 
+// The import's progress on the terminal: a bar of the bytes read.
+void ShowProgress(std::uint64_t done, std::uint64_t total) {
+    static const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    if (!terminal || total == 0) return;
+    const int percent = static_cast<int>(done * 100 / total);
+    std::string bar(static_cast<std::size_t>(percent / 4), '#');
+    bar.resize(25, '.');
+    std::fprintf(stderr, "\rimporting [%s] %3d%%%s", bar.c_str(), percent, done >= total ? "\n" : "");
+}
+
+int Import(int argc, char** argv) {
+    std::vector<listimport::ImportSource> sources;
+    std::string out, mapPath;
+    for (int i = 2; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--print-map" && argc == 3) {
+            std::fwrite(listimport::DefaultCategoryMap().data(), 1, listimport::DefaultCategoryMap().size(), stdout);
+            return 0;
+        }
+        if (a == "--map" && i + 1 < argc) {
+            mapPath = argv[++i];
+        } else if (a == "--tree" && i + 1 < argc) {
+            sources.push_back({listimport::ImportSource::kTree, argv[++i], ""});
+        } else if (a == "--list" && i + 2 < argc) {
+            sources.push_back({listimport::ImportSource::kList, argv[i + 1], argv[i + 2]});
+            i += 2;
+        } else if (out.empty() && a.rfind("--", 0) != 0) {
+            out = a;
+        } else {
+            return Usage();
+        }
+    }
+    if (out.empty() || sources.empty()) return Usage();
+    std::string mapText(listimport::DefaultCategoryMap());
+    if (!mapPath.empty()) {
+        std::ifstream in(mapPath, std::ios::binary);
+        if (!in) {
+            std::fprintf(stderr, "veldana-list: %s: cannot read\n", mapPath.c_str());
+            return 1;
+        }
+        mapText.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    listimport::CategoryMap map;
+    std::vector<std::string> problems;
+    if (!listimport::ParseCategoryMap(mapText, map, problems)) {
+        for (const auto& p : problems)
+            std::fprintf(stderr, "veldana-list: %s: %s\n", mapPath.empty() ? "the map" : mapPath.c_str(), p.c_str());
+        return 1;
+    }
+    listimport::ImportSummary summary;
+    std::string error;
+    const bool ok = listimport::Import(sources, map, out, summary, error, ShowProgress);
+    for (const auto& r : summary.reports) std::fprintf(stderr, "veldana-list: %s\n", r.c_str());
+    if (summary.reportsDropped)
+        std::fprintf(stderr, "veldana-list: ... and %zu more such reports\n", summary.reportsDropped);
+    if (!ok) {
+        std::fprintf(stderr, "veldana-list: import failed: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("%-24s %10s %10s %10s\n", "category", "read", "in", "left out");
+    for (const auto& [category, c] : summary.categories)
+        std::printf("%-24s %10zu %10zu %10zu\n", category.c_str(), c.read, c.kept, c.leftOut);
+    for (const auto& [reason, n] : summary.leftOut) std::printf("left out: %zu (%s)\n", n, reason.c_str());
+    std::printf("written to %s: %zu names, %zu addresses, %zu hosts with paths, %zu category values; "
+                "VELDA.NOT %zu records, VELDA.YES %zu records, DNSRAW.NOT %zu names, DNSRAW.YES %zu names\n",
+                out.c_str(), summary.names, summary.addresses, summary.pathHosts, summary.values,
+                summary.restrictedRecords, summary.approvedRecords, summary.restrictedRawNames,
+                summary.approvedRawNames);
+    return summary.partial() ? 3 : 0;
+}
+
 int main(int argc, char** argv) {
+    if (argc >= 2 && std::string(argv[1]) == "import") return Import(argc, argv);
     std::vector<std::string> args;
     std::optional<int> level;
     std::optional<bool> approved;
