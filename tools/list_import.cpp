@@ -137,19 +137,65 @@ bool LabelChar(unsigned char c) {
     return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c >= 0x80;
 }
 
+void Or(CategoryBits& into, const CategoryBits& bits) {
+    into.restricted |= bits.restricted;
+    into.approved |= bits.approved;
+}
+
+// Names with their bits, kept in one pool (a million names would otherwise be a million
+// allocations): appended as read, then sorted and merged.
+class NameArena {
+  public:
+    struct Entry {
+        std::uint32_t offset = 0;
+        std::uint8_t length = 0;
+        bool removed = false;
+        CategoryBits bits;
+    };
+    void Reserve(std::size_t bytes) {
+        pool_.reserve(bytes);
+        entries_.reserve(bytes / 16);
+    }
+    void Add(std::string_view name, const CategoryBits& bits) {
+        entries_.push_back({static_cast<std::uint32_t>(pool_.size()), static_cast<std::uint8_t>(name.size()), false, bits});
+        pool_.append(name);
+    }
+    std::string_view Name(const Entry& e) const { return std::string_view(pool_).substr(e.offset, e.length); }
+    // Sorted by name, each name once with the bits of all its entries.
+    void SortAndMerge() {
+        std::sort(entries_.begin(), entries_.end(),
+                  [this](const Entry& a, const Entry& b) { return Name(a) < Name(b); });
+        std::size_t out = 0;
+        for (std::size_t i = 0; i < entries_.size(); ++i) {
+            if (out > 0 && Name(entries_[out - 1]) == Name(entries_[i])) {
+                Or(entries_[out - 1].bits, entries_[i].bits);
+            } else {
+                entries_[out++] = entries_[i];
+            }
+        }
+        entries_.resize(out);
+    }
+    // After SortAndMerge: the entry of `name`, or nullptr.
+    Entry* Find(std::string_view name) {
+        auto it = std::lower_bound(entries_.begin(), entries_.end(), name,
+                                   [this](const Entry& e, std::string_view n) { return Name(e) < n; });
+        return it != entries_.end() && Name(*it) == name ? &*it : nullptr;
+    }
+    std::vector<Entry>& entries() { return entries_; }
+
+  private:
+    std::string pool_;
+    std::vector<Entry> entries_;
+};
+
 // The entries read, merged by name.
 struct Merged {
-    std::unordered_map<std::string, CategoryBits> names;
+    NameArena names;
     std::map<std::uint32_t, CategoryBits> addresses;
     // Hosts (or dotted addresses) with paths: path text -> bits.
     std::map<std::string, std::map<std::string, CategoryBits>> paths;
     std::map<std::string, std::set<std::string>> pathCategories;  // which categories a host has
 };
-
-void Or(CategoryBits& into, const CategoryBits& bits) {
-    into.restricted |= bits.restricted;
-    into.approved |= bits.approved;
-}
 
 class Reader {
   public:
@@ -181,6 +227,7 @@ class Reader {
         const CategoryBits bits = mapped ? found->second : CategoryBits{};
         CategoryCount& count = summary_.categories[category];
         std::string line;
+        SourceEntry entry;
         bool tooLong = false;
         std::size_t lineNumber = 0, unmapped = 0;
         char chunk[1 << 16];
@@ -194,7 +241,6 @@ class Reader {
                 line.clear();
                 return;
             }
-            SourceEntry entry;
             const NameVerdict verdict = ReadSourceLine(line, kind, entry);
             line.clear();
             if (verdict == NameVerdict::kSkipped) return;
@@ -217,7 +263,7 @@ class Reader {
             } else if (entry.isAddress) {
                 Or(merged_.addresses[entry.address], bits);
             } else {
-                Or(merged_.names[entry.name], bits);
+                merged_.names.Add(entry.name, bits);
             }
         };
         for (;;) {
@@ -295,8 +341,11 @@ void Le32(std::string& out, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) out += static_cast<char>(v >> (8 * i));
 }
 
-std::string RawList(const std::vector<std::pair<std::string, std::uint32_t>>& names) {
+std::string RawList(const std::vector<std::pair<std::string_view, std::uint32_t>>& names) {
     std::string out;
+    std::size_t bytes = 4;
+    for (const auto& [name, value] : names) bytes += name.size() + 5;
+    out.reserve(bytes);
     Le32(out, static_cast<std::uint32_t>(names.size()));
     for (const auto& [name, value] : names) {
         out += static_cast<char>(name.size());
@@ -420,47 +469,63 @@ NameVerdict NormaliseName(std::string_view raw, std::string& name, std::uint32_t
     if (s.size() >= 2 && s.substr(0, 2) == "*.") s.remove_prefix(2);
     while (!s.empty() && s.back() == '.') s.remove_suffix(1);
     if (s.empty()) return NameVerdict::kNotAHostName;
-    if (dbread::ParseDottedAddress(s, address)) {
-        name = std::string(s);
+    if (s.front() >= '0' && s.front() <= '9' && dbread::ParseDottedAddress(s, address)) {
+        name.assign(s);
         return NameVerdict::kAddress;
     }
-    std::string lower = Lower(s);
-    std::string_view n = lower;
-    if (n.size() > 4 && n.substr(0, 4) == "www.") n.remove_prefix(4);
-    if (n.size() > 253) return NameVerdict::kNotAHostName;
+    if (s.size() > 4 && (s[0] | 0x20) == 'w' && (s[1] | 0x20) == 'w' && (s[2] | 0x20) == 'w' && s[3] == '.')
+        s.remove_prefix(4);
+    if (s.size() > 253) return NameVerdict::kNotAHostName;
+    name.assign(s);
     std::size_t label = 0;
-    for (std::size_t i = 0; i <= n.size(); ++i) {
-        if (i == n.size() || n[i] == '.') {
+    for (std::size_t i = 0; i <= name.size(); ++i) {
+        if (i == name.size() || name[i] == '.') {
             if (label == 0 || label > 63) return NameVerdict::kNotAHostName;
             label = 0;
             continue;
         }
-        if (!LabelChar(static_cast<unsigned char>(n[i]))) return NameVerdict::kNotAHostName;
+        char& c = name[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+        if (!LabelChar(static_cast<unsigned char>(c))) return NameVerdict::kNotAHostName;
         ++label;
     }
     static const std::set<std::string_view> kHostsFileNames = {
         "localhost", "localhost.localdomain", "local", "broadcasthost", "ip6-localhost",
         "ip6-loopback", "ip6-localnet", "ip6-mcastprefix", "ip6-allnodes", "ip6-allrouters",
         "ip6-allhosts", "0.0.0.0"};
-    if (kHostsFileNames.count(n)) return NameVerdict::kSkipped;
-    if (n.size() > kMaxName) return NameVerdict::kTooLong;
-    name = std::string(n);
+    if ((name[0] == 'l' || name[0] == 'b' || name[0] == 'i') && kHostsFileNames.count(name))
+        return NameVerdict::kSkipped;
+    if (name.size() > kMaxName) return NameVerdict::kTooLong;
     return NameVerdict::kHost;
 }
 
 NameVerdict ReadSourceLine(std::string_view line, LineKind kind, SourceEntry& entry) {
-    entry = SourceEntry{};
+    entry.name.clear();
+    entry.path.clear();
+    entry.address = 0;
+    entry.isAddress = false;
     if (std::size_t hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
     line = Trim(line);
     if (line.empty() || line.front() == '!' || line.front() == '[') return NameVerdict::kSkipped;
-    auto words = Words(line);
-    std::string_view word = words.front();
+    // The first two words, and whether there are more.
+    std::string_view words[2];
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < line.size() && count < 3;) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) ++i;
+        std::size_t j = i;
+        while (j < line.size() && line[j] != ' ' && line[j] != '\t' && line[j] != '\r') ++j;
+        if (j == i) break;
+        if (count < 2) words[count] = line.substr(i, j - i);
+        ++count;
+        i = j;
+    }
+    std::string_view word = words[0];
     // A hosts file: an address, then the names that stand for it (the first one is taken).
     std::uint32_t ignored = 0;
-    if (words.size() >= 2 && (dbread::ParseDottedAddress(words[0], ignored) || words[0] == "::" ||
-                              words[0] == "::1" || words[0] == "::0"))
+    if (count >= 2 && (dbread::ParseDottedAddress(words[0], ignored) || words[0] == "::" ||
+                       words[0] == "::1" || words[0] == "::0"))
         word = words[1];
-    else if (words.size() != 1)
+    else if (count != 1)
         return NameVerdict::kNotAHostName;
     if (word.size() > 2 && word.substr(0, 2) == "||") {  // adblock style: ||name^
         word.remove_prefix(2);
@@ -525,6 +590,7 @@ bool Import(const std::vector<ImportSource>& sources, const CategoryMap& map,
     }
     std::uint64_t total = 0;
     for (const File& f : files) total += FileSize(f.path);
+    merged.names.Reserve(static_cast<std::size_t>(std::min<std::uint64_t>(total, 1u << 30)));
     Reader r(map, merged, summary, total, progress);
     reader = &r;
     for (const std::string& u : unreadable) reader->Report(u);
@@ -535,6 +601,7 @@ bool Import(const std::vector<ImportSource>& sources, const CategoryMap& map,
         error = "no source could be read";
         return false;
     }
+    merged.names.SortAndMerge();
 
     // Hosts with paths get values of their own; their whole-site bits go with them.
     std::vector<PathHost> hosts;
@@ -550,17 +617,17 @@ bool Import(const std::vector<ImportSource>& sources, const CategoryMap& map,
                 h.whole = it->second;
                 merged.addresses.erase(it);
             }
-        } else if (auto it = merged.names.find(name); it != merged.names.end()) {
-            h.whole = it->second;
-            merged.names.erase(it);
+        } else if (NameArena::Entry* e = merged.names.Find(name)) {
+            h.whole = e->bits;
+            e->removed = true;
         }
         hosts.push_back(std::move(h));
     }
     // Every distinct pair of bits gets a value, in sorted order.
-    std::vector<std::pair<std::string, CategoryBits>> names(merged.names.begin(), merged.names.end());
-    std::sort(names.begin(), names.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    auto& names = merged.names.entries();
     std::map<std::pair<std::uint16_t, std::uint16_t>, std::uint32_t> valueOf;
-    for (const auto& [name, bits] : names) valueOf[{bits.restricted, bits.approved}] = 0;
+    for (const auto& e : names)
+        if (!e.removed) valueOf[{e.bits.restricted, e.bits.approved}] = 0;
     std::uint32_t next = 0;
     std::vector<std::pair<CategoryBits, std::uint32_t>> values;
     for (auto& [pair, value] : valueOf) {
@@ -584,11 +651,23 @@ bool Import(const std::vector<ImportSource>& sources, const CategoryMap& map,
 
     // The raw name lists: a name with restricted bits in DNSRAW.NOT (its value is in both
     // lists when it has approved bits too), one with approved bits only in DNSRAW.YES.
-    std::vector<std::pair<std::string, std::uint32_t>> rawNot, rawYes;
-    for (const auto& [name, bits] : names) {
-        const std::uint32_t value = valueOf[{bits.restricted, bits.approved}];
-        (bits.restricted ? rawNot : rawYes).push_back({name, value});
+    std::vector<std::pair<std::string_view, std::uint32_t>> rawNot, rawYes;
+    rawNot.reserve(names.size());
+    std::pair<std::uint16_t, std::uint16_t> lastPair{0, 0};
+    std::uint32_t lastValue = 0;
+    std::size_t kept = 0;
+    for (const auto& e : names) {
+        if (e.removed) continue;
+        ++kept;
+        const std::pair<std::uint16_t, std::uint16_t> pair{e.bits.restricted, e.bits.approved};
+        if (lastValue == 0 || pair != lastPair) {
+            lastPair = pair;
+            lastValue = valueOf[pair];
+        }
+        (e.bits.restricted ? rawNot : rawYes).emplace_back(merged.names.Name(e), lastValue);
     }
+    // The names are in order; the hosts with paths (in order among themselves) go between.
+    const std::size_t sortedNot = rawNot.size(), sortedYes = rawYes.size();
     for (const PathHost& h : hosts) {
         if (h.isAddress || h.dropped) continue;
         CategoryBits all = h.whole;
@@ -596,10 +675,10 @@ bool Import(const std::vector<ImportSource>& sources, const CategoryMap& map,
         (all.restricted ? rawNot : rawYes).push_back({h.name, h.value});
     }
     auto byName = [](const auto& a, const auto& b) { return a.first < b.first; };
-    std::sort(rawNot.begin(), rawNot.end(), byName);
-    std::sort(rawYes.begin(), rawYes.end(), byName);
+    std::inplace_merge(rawNot.begin(), rawNot.begin() + static_cast<std::ptrdiff_t>(sortedNot), rawNot.end(), byName);
+    std::inplace_merge(rawYes.begin(), rawYes.begin() + static_cast<std::ptrdiff_t>(sortedYes), rawYes.end(), byName);
 
-    summary.names = names.size();
+    summary.names = kept;
     summary.addresses = merged.addresses.size();
     summary.pathHosts = static_cast<std::size_t>(std::count_if(hosts.begin(), hosts.end(), [](const PathHost& h) { return !h.dropped; }));
     summary.values = next;
