@@ -122,7 +122,7 @@ test('work hours moved with the arrows are stored', () =>
     await until(async () => (await control(hours, 405).innerText()) !== before, 'the time moved');
     await control(hours, 1201).click();  // Save Changes
     await hours.waitFor({ state: 'detached' });
-    assert.equal(h.setting(inst, h.policyKey, 'PM_End'), '70');
+    assert.equal(h.setting(inst, h.policyKey, 'PM_End'), '93');
   }));
 
 test('sites and domain parts are added and deleted', () =>

@@ -38,6 +38,11 @@ export function makeInstallation({ listsFetchedToday = true } = {}) {
   makeList(inst, 'VELDA.NOT', 'kind restricted\naddress 192.0.2.1 0x0001\n');
   makeList(inst, 'VELDA.YES', 'kind approved\naddress 198.51.100.1 0x0200\n');
   if (listsFetchedToday) setDownloadDays(inst, new Date());
+  // Work time nearly all day, every day: what Headquarters shows and stores depends on the
+  // period in force, and the tests must not depend on the hour they run at.
+  for (const [name, value] of [['DaysOfOperation', '1111111'], ['AM_Start', '0'], ['AM_End', '47'],
+                               ['PM_Start', '48'], ['PM_End', '92']])
+    reg(inst, 'add', policyKey, '/v', name, '/d', value);
   return inst;
 }
 
