@@ -58,4 +58,18 @@ long DecimalValue(std::string_view text) {
     return negative ? -value : value;
 }
 
+std::vector<std::string_view> SplitWords(std::string_view line) {
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    std::vector<std::string_view> words;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && blank(line[i])) ++i;
+        std::size_t j = i;
+        while (j < line.size() && !blank(line[j])) ++j;
+        if (j > i) words.push_back(line.substr(i, j - i));
+        i = j;
+    }
+    return words;
+}
+
 }  // namespace dbread

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace dbread {
 
@@ -15,6 +16,9 @@ std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2))
 // and back.
 bool ParseDottedAddress(std::string_view text, std::uint32_t& address);
 std::string DottedAddress(std::uint32_t address);
+
+// The words of a line, split at blanks, tabs and carriage returns.
+std::vector<std::string_view> SplitWords(std::string_view line);
 
 // Leading decimal digits of a text as a number (0 when there are none), after blanks and
 // tabs and an optional sign, as C's atoi reads them but without overflow.

@@ -14,19 +14,6 @@
 namespace filter {
 namespace {
 
-std::vector<std::string_view> Words(std::string_view line) {
-    std::vector<std::string_view> words;
-    std::size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-        std::size_t j = i;
-        while (j < line.size() && line[j] != ' ' && line[j] != '\t') ++j;
-        if (j > i) words.push_back(line.substr(i, j - i));
-        i = j;
-    }
-    return words;
-}
-
 bool AllDigits(std::string_view w) {
     return !w.empty() && w.size() <= 9 &&
            std::all_of(w.begin(), w.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -97,7 +84,7 @@ void Helper::Refuse(const std::optional<std::string>& channel, std::string_view 
 }
 
 void Helper::Take(std::string_view text, bool tooLong) {
-    const auto words = Words(text.substr(0, 64));
+    const auto words = dbread::SplitWords(text.substr(0, 64));
     if (words.empty() && !tooLong) return;  // no request, no answer
     std::optional<std::string> channel;
     if (words.size() >= 1 && AllDigits(words[0]) && (words.size() >= 2 || tooLong))
@@ -179,7 +166,7 @@ bool WriteAll(int fd, std::string& text) {
 
 bool ParseHelperLine(std::string_view line, HelperKind, HelperLine& out) {
     out = HelperLine{};
-    auto words = Words(line);
+    auto words = dbread::SplitWords(line);
     std::size_t i = 0;
     if (words.size() >= 2 && AllDigits(words[0])) out.channel = std::string(words[i++]);
     if (i >= words.size()) return false;

@@ -120,19 +120,6 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
-std::vector<std::string_view> Words(std::string_view line) {
-    std::vector<std::string_view> words;
-    std::size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) ++i;
-        std::size_t j = i;
-        while (j < line.size() && line[j] != ' ' && line[j] != '\t' && line[j] != '\r') ++j;
-        if (j > i) words.push_back(line.substr(i, j - i));
-        i = j;
-    }
-    return words;
-}
-
 bool LabelChar(unsigned char c) {
     return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c >= 0x80;
 }
@@ -444,7 +431,7 @@ bool ParseCategoryMap(std::string_view text, CategoryMap& map, std::vector<std::
         text = nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
         ++number;
         if (std::size_t hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
-        const auto words = Words(line);
+        const auto words = dbread::SplitWords(line);
         if (words.empty()) continue;
         int bit = -1;
         if (words.size() == 3 && words[2].size() <= 2 &&
