@@ -2,6 +2,8 @@
 // share. Nothing outside ui/ includes this.
 #pragma once
 
+#include <sys/eventfd.h>
+
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -98,8 +100,9 @@ struct UiState {
     // Posted messages (any thread).
     std::mutex queueMutex;
     std::deque<MSG> queue;
-    int wakeFd = -1;
-    std::thread::id guiThread;
+    // Made with the state (whose construction is thread-safe), so any thread may post at once.
+    const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    std::atomic<std::thread::id> guiThread;
 
     Display* display = nullptr;
 

@@ -1,6 +1,5 @@
 #include "ui/messages.h"
 
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,11 +12,6 @@ namespace ui {
 namespace {
 
 using detail::State;
-
-void EnsureWakeFd() {
-    auto& s = State();
-    if (s.wakeFd < 0) s.wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-}
 
 void DrainWakeFd() {
     std::uint64_t v;
@@ -94,13 +88,11 @@ bool QueueNonEmpty() {
 std::uint32_t GetTickCount() { return static_cast<std::uint32_t>(detail::NowMs()); }
 
 int QueueWakeFd() {
-    EnsureWakeFd();
     return State().wakeFd;
 }
 
 BOOL PostMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     auto& s = State();
-    EnsureWakeFd();
     // Off the GUI thread the window table must not be read; a message for a window that
     // is gone is dropped at dispatch instead.
     if (hwnd != 0 && std::this_thread::get_id() == s.guiThread && !IsWindow(hwnd)) return FALSE;
@@ -117,7 +109,6 @@ void PostQuitMessage(int exitCode) { PostMessage(0, WM_QUIT, static_cast<WPARAM>
 
 int WaitForInput(std::span<pollfd> extra, int timeoutMs) {
     auto& s = State();
-    EnsureWakeFd();
     MSG probe;
     if (NextMessage(probe, 0, false)) return 0;
 
