@@ -1,27 +1,17 @@
 #include "tools/update_server.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/sendfile.h>
-#include <sys/socket.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <list>
-#include <memory>
-#include <mutex>
 #include <sstream>
-#include <thread>
 
 namespace updateserver {
 namespace {
@@ -153,16 +143,49 @@ bool ApplyOption(std::string_view option, const std::string& value, ServerConfig
         config.logPath = value;
     } else if (option == "port-file") {
         config.portFile = value;
+    } else if (option == "head-timeout") {
+        if (!ParseInt(value, 1, 3600, config.headSeconds)) {
+            error = "--head-timeout wants seconds (1 to 3600)";
+            return false;
+        }
     } else if (option == "idle") {
         if (!ParseInt(value, 1, 86400, config.idleSeconds)) {
             error = "--idle wants seconds (1 to 86400)";
             return false;
         }
-    } else if (option == "max-connections") {
-        if (!ParseInt(value, 1, 10000, config.maxConnections)) {
-            error = "--max-connections wants 1 to 10000";
+    } else if (option == "min-rate") {
+        int rate = 0;
+        if (!ParseInt(value, 0, 999'999'999, rate)) {
+            error = "--min-rate wants bytes per second (0 to 999999999)";
             return false;
         }
+        config.minRateBytesPerSecond = static_cast<std::uint64_t>(rate);
+    } else if (option == "max-connections") {
+        if (!ParseInt(value, 1, 1'000'000, config.maxConnections)) {
+            error = "--max-connections wants 1 to 1000000";
+            return false;
+        }
+    } else if (option == "max-per-address") {
+        if (!ParseInt(value, 1, 1'000'000, config.maxPerAddress)) {
+            error = "--max-per-address wants 1 to 1000000";
+            return false;
+        }
+    } else if (option == "retry-after") {
+        if (!ParseInt(value, 1, 86400, config.retryAfterSeconds)) {
+            error = "--retry-after wants seconds (1 to 86400)";
+            return false;
+        }
+    } else if (option == "workers") {
+        if (!ParseInt(value, 0, 64, config.workers)) {
+            error = "--workers wants 0 (one per processor) to 64";
+            return false;
+        }
+    } else if (option == "user") {
+        if (value.empty() || !IsPrintableText(value)) {
+            error = "--user wants a user name";
+            return false;
+        }
+        config.user = value;
     } else if (option == "from") {
         // A folder that veldana-list import (or anyone) filled with the four list files.
         if (value.empty()) {
@@ -234,6 +257,8 @@ std::string Reason(int status) {
             return "Not Found";
         case 405:
             return "Method Not Allowed";
+        case 408:
+            return "Request Timeout";
         case 431:
             return "Request Header Fields Too Large";
         case 503:
@@ -241,18 +266,6 @@ std::string Reason(int status) {
         default:
             return "Error";
     }
-}
-
-std::string ErrorHead(int status, std::time_t now) {
-    std::string body = Reason(status) + "\n";
-    std::string head = "HTTP/1.0 " + std::to_string(status) + " " + Reason(status) + "\r\n";
-    head += "Date: " + FormatHttpDate(now) + "\r\n";
-    head += "Server: veldana-update-server\r\n";
-    if (status == 405) head += "Allow: GET, HEAD\r\n";
-    head += "Content-Type: text/plain\r\n";
-    head += "Content-Length: " + std::to_string(body.size()) + "\r\n";
-    head += "Connection: close\r\n\r\n";
-    return head + body;
 }
 
 std::string Escaped(std::string_view text) {
@@ -268,186 +281,6 @@ std::string Escaped(std::string_view text) {
         }
     }
     return out;
-}
-
-// ---- the server
-
-std::atomic<int> g_signalPipe{-1};
-
-void OnSignal(int) {
-    int fd = g_signalPipe.load();
-    if (fd >= 0) {
-        char one = 1;
-        [[maybe_unused]] ssize_t n = ::write(fd, &one, 1);
-    }
-}
-
-class Log {
-  public:
-    bool Open(const std::string& path) {
-        if (path.empty()) return true;
-        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-        return fd_ >= 0;
-    }
-    ~Log() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    void Write(const std::string& line) {
-        std::string text = line + "\n";
-        std::lock_guard lock(mutex_);
-        int fd = fd_ >= 0 ? fd_ : STDERR_FILENO;
-        std::size_t done = 0;
-        while (done < text.size()) {
-            ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return;
-            done += static_cast<std::size_t>(n);
-        }
-    }
-
-  private:
-    int fd_ = -1;
-    std::mutex mutex_;
-};
-
-bool SendAllBytes(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// Sends up to `length` bytes of the file; the bytes sent. With a rate, the body goes in
-// pieces of a tenth of a second's worth, each when the bytes before it have had their time.
-std::uint64_t SendFileBody(int socket, const std::string& path, std::uint64_t length,
-                           std::uint64_t rate) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return 0;
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point start = Clock::now();
-    const std::uint64_t piece = rate == 0 ? 1 << 20 : std::clamp<std::uint64_t>(rate / 10, 1, 1 << 20);
-    std::uint64_t sent = 0;
-    while (sent < length) {
-        if (rate != 0) {
-            auto due = start + std::chrono::microseconds(sent * 1'000'000 / rate);
-            std::this_thread::sleep_until(due);
-        }
-        std::size_t want = static_cast<std::size_t>(std::min(length - sent, piece));
-        ssize_t n = ::sendfile(socket, fd, nullptr, want);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        sent += static_cast<std::uint64_t>(n);
-    }
-    ::close(fd);
-    return sent;
-}
-
-std::string PeerName(const sockaddr_storage& peer) {
-    char host[INET6_ADDRSTRLEN] = "?";
-    int port = 0;
-    if (peer.ss_family == AF_INET) {
-        const auto* a = reinterpret_cast<const sockaddr_in*>(&peer);
-        inet_ntop(AF_INET, &a->sin_addr, host, sizeof host);
-        port = ntohs(a->sin_port);
-    } else if (peer.ss_family == AF_INET6) {
-        const auto* a = reinterpret_cast<const sockaddr_in6*>(&peer);
-        inet_ntop(AF_INET6, &a->sin6_addr, host, sizeof host);
-        port = ntohs(a->sin6_port);
-    }
-    return std::string(host) + ":" + std::to_string(port);
-}
-
-void ServeConnection(int fd, const std::string& peer, const ServerConfig& config, Log& log) {
-    timeval tv{config.idleSeconds, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-
-    std::string bytes;
-    HttpRequest request;
-    std::size_t headLength = 0;
-    ParseResult result = ParseResult::kIncomplete;
-    char chunk[4096];
-    while (result == ParseResult::kIncomplete) {
-        ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        bytes.append(chunk, static_cast<std::size_t>(n));
-        result = ParseRequestHead(bytes, request, headLength);
-    }
-    std::time_t now = std::time(nullptr);
-    if (result == ParseResult::kIncomplete) {
-        if (!bytes.empty())
-            log.Write(LogLine(now, peer, HttpRequest{"-", bytes.substr(0, 80), "-", {}}, 0, 0) +
-                      " (incomplete request)");
-        return;
-    }
-    Response response;
-    if (result == ParseResult::kComplete) {
-        response = BuildResponse(config, request, now);
-    } else {
-        int status = result == ParseResult::kTooLarge ? 431 : 400;
-        response = Response{status, ErrorHead(status, now), "", 0};
-        std::size_t line = bytes.find('\n');
-        request = HttpRequest{"-", bytes.substr(0, std::min<std::size_t>(line, 200)), "-", {}};
-    }
-    std::uint64_t sent = 0;
-    if (SendAllBytes(fd, response.head.data(), response.head.size()) && !response.bodyPath.empty())
-        sent = SendFileBody(fd, response.bodyPath, response.bodyLength, config.rateBytesPerSecond);
-    log.Write(LogLine(now, peer, request, response.status, sent));
-    // Let the client read everything before the connection goes.
-    ::shutdown(fd, SHUT_WR);
-    while (::recv(fd, chunk, sizeof chunk, 0) > 0) {
-    }
-}
-
-int Listen(const ServerConfig& config, std::string& error) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    std::string port = std::to_string(config.listenPort);
-    int rc = getaddrinfo(config.listenHost.c_str(), port.c_str(), &hints, &found);
-    if (rc != 0) {
-        error = "cannot resolve " + config.listenHost + ": " + gai_strerror(rc);
-        return -1;
-    }
-    int fd = -1;
-    for (addrinfo* a = found; a && fd < 0; a = a->ai_next) {
-        fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
-        if (fd < 0) continue;
-        int one = 1;
-        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        if (::bind(fd, a->ai_addr, a->ai_addrlen) != 0 || ::listen(fd, 128) != 0) {
-            error = std::string("cannot listen: ") + std::strerror(errno);
-            ::close(fd);
-            fd = -1;
-        }
-    }
-    freeaddrinfo(found);
-    return fd;
-}
-
-int BoundPort(int fd) {
-    sockaddr_storage addr{};
-    socklen_t len = sizeof addr;
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return 0;
-    if (addr.ss_family == AF_INET) return ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
-    return ntohs(reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port);
-}
-
-bool WritePortFile(const std::string& path, int port) {
-    std::string temp = path + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::trunc);
-        out << port << "\n";
-        if (!out.flush()) return false;
-    }
-    return std::rename(temp.c_str(), path.c_str()) == 0;
 }
 
 }  // namespace
@@ -567,15 +400,59 @@ std::string FormatHttpDate(std::time_t t) {
     return text;
 }
 
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
+FileHandle::~FileHandle() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+FileHandle OpenServedFile(const std::string& path, std::string& why) {
+    std::size_t slash = path.find_last_of('/');
+    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    FileHandle dir(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.valid() || name.empty()) {
+        why = "no folder " + folder;
+        return FileHandle();
+    }
+    // Non-blocking, so that a pipe put in a file's place cannot hold the server up.
+    open_how how{};
+    how.flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+    int fd = static_cast<int>(::syscall(SYS_openat2, dir.get(), name.c_str(), &how, sizeof how));
+    if (fd < 0 && errno == ENOSYS)  // older kernels: refuse every link instead
+        fd = ::openat(dir.get(), name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+    if (fd < 0) {
+        why = errno == EXDEV || errno == ELOOP ? "a link out of its folder"
+                                               : std::string(std::strerror(errno));
+        return FileHandle();
+    }
+    FileHandle file(fd);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        why = "not a regular file";
+        return FileHandle();
+    }
+    return file;
+}
+
 Response BuildResponse(const ServerConfig& config, const HttpRequest& request, std::time_t now) {
     if (request.method != "GET" && request.method != "HEAD")
-        return Response{405, ErrorHead(405, now), "", 0};
+        return Response{405, ErrorResponse(405, now), FileHandle(), 0, ""};
     std::string number = DownloadNumber(request.target);
     auto it = number.empty() ? config.files.end() : config.files.find(number);
+    if (it == config.files.end()) return Response{404, ErrorResponse(404, now), FileHandle(), 0, ""};
+    std::string why;
+    FileHandle file = OpenServedFile(it->second.path, why);
     struct stat st {};
-    if (it == config.files.end() || ::stat(it->second.path.c_str(), &st) != 0 ||
-        !S_ISREG(st.st_mode) || ::access(it->second.path.c_str(), R_OK) != 0)
-        return Response{404, ErrorHead(404, now), "", 0};
+    if (!file.valid() || ::fstat(file.get(), &st) != 0)
+        return Response{404, ErrorResponse(404, now), FileHandle(), 0, it->second.path + ": " + why};
 
     std::tm tm{};
     gmtime_r(&st.st_mtim.tv_sec, &tm);
@@ -594,8 +471,22 @@ Response BuildResponse(const ServerConfig& config, const HttpRequest& request, s
     head += "vd-filename: " + it->second.name + "\r\n";
     head += std::string("vd-filedate: ") + fileDate + "\r\n";
     head += "Connection: close\r\n\r\n";
-    bool body = request.method == "GET";
-    return Response{200, head, body ? it->second.path : "", body ? length : 0};
+    if (request.method != "GET") return Response{200, head, FileHandle(), 0, ""};
+    return Response{200, head, std::move(file), length, ""};
+}
+
+std::string ErrorResponse(int status, std::time_t now, int retryAfterSeconds) {
+    std::string body = Reason(status) + "\n";
+    std::string head = "HTTP/1.0 " + std::to_string(status) + " " + Reason(status) + "\r\n";
+    head += "Date: " + FormatHttpDate(now) + "\r\n";
+    head += "Server: veldana-update-server\r\n";
+    if (status == 405) head += "Allow: GET, HEAD\r\n";
+    if (status == 503 && retryAfterSeconds > 0)
+        head += "Retry-After: " + std::to_string(retryAfterSeconds) + "\r\n";
+    head += "Content-Type: text/plain\r\n";
+    head += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    head += "Connection: close\r\n\r\n";
+    return head + body;
 }
 
 std::string LogLine(std::time_t now, std::string_view peer, const HttpRequest& request, int status,
@@ -612,107 +503,6 @@ std::string LogLine(std::time_t now, std::string_view peer, const HttpRequest& r
         if (StartsWithNoCase(name, "VD-"))
             line += " " + Escaped(name) + "=\"" + Escaped(value) + "\"";
     return line;
-}
-
-int RunServer(const ServerConfig& config, volatile std::sig_atomic_t* stop) {
-    Log log;
-    if (!log.Open(config.logPath)) {
-        std::fprintf(stderr, "veldana-update-server: cannot open log %s: %s\n",
-                     config.logPath.c_str(), std::strerror(errno));
-        return 1;
-    }
-    std::string error;
-    int listener = Listen(config, error);
-    if (listener < 0) {
-        std::fprintf(stderr, "veldana-update-server: %s\n", error.c_str());
-        return 1;
-    }
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
-        ::close(listener);
-        return 1;
-    }
-    g_signalPipe = pipeFds[1];
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    struct sigaction oldTerm {
-    }, oldInt{};
-    sigaction(SIGTERM, &action, &oldTerm);
-    sigaction(SIGINT, &action, &oldInt);
-    std::signal(SIGPIPE, SIG_IGN);
-
-    int port = BoundPort(listener);
-    std::fprintf(stderr, "veldana-update-server: listening on %s port %d, %zu file(s)\n",
-                 config.listenHost.c_str(), port, config.files.size());
-    if (!config.portFile.empty() && !WritePortFile(config.portFile, port))
-        std::fprintf(stderr, "veldana-update-server: cannot write %s\n", config.portFile.c_str());
-
-    struct Connection {
-        int fd;
-        std::atomic<bool> done{false};
-        std::thread thread;
-    };
-    std::list<std::unique_ptr<Connection>> connections;
-    std::mutex connectionsMutex;  // guards the fds against the shutdown below
-    auto reap = [&] {
-        for (auto it = connections.begin(); it != connections.end();) {
-            if ((*it)->done) {
-                (*it)->thread.join();
-                it = connections.erase(it);
-            } else {
-                ++it;
-            }
-        }
-    };
-
-    while (!(stop && *stop)) {
-        pollfd fds[2] = {{listener, POLLIN, 0}, {pipeFds[0], POLLIN, 0}};
-        int rc = ::poll(fds, 2, 250);
-        reap();
-        if (rc < 0 && errno != EINTR) break;
-        if (rc <= 0) continue;
-        if (fds[1].revents) break;
-        if (!(fds[0].revents & POLLIN)) continue;
-        sockaddr_storage peer{};
-        socklen_t len = sizeof peer;
-        int fd = ::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
-        if (fd < 0) continue;
-        if (static_cast<int>(connections.size()) >= config.maxConnections) {
-            std::string busy = ErrorHead(503, std::time(nullptr));
-            SendAllBytes(fd, busy.data(), busy.size());
-            ::close(fd);
-            continue;
-        }
-        auto c = std::make_unique<Connection>();
-        c->fd = fd;
-        Connection* raw = c.get();
-        std::string name = PeerName(peer);
-        raw->thread = std::thread([raw, name, &config, &log, &connectionsMutex] {
-            ServeConnection(raw->fd, name, config, log);
-            std::lock_guard lock(connectionsMutex);
-            ::close(raw->fd);
-            raw->fd = -1;
-            raw->done = true;
-        });
-        connections.push_back(std::move(c));
-    }
-
-    ::close(listener);
-    {
-        std::lock_guard lock(connectionsMutex);
-        for (auto& c : connections)
-            if (c->fd >= 0) ::shutdown(c->fd, SHUT_RDWR);
-    }
-    for (auto& c : connections) c->thread.join();
-    connections.clear();
-    sigaction(SIGTERM, &oldTerm, nullptr);
-    sigaction(SIGINT, &oldInt, nullptr);
-    g_signalPipe = -1;
-    ::close(pipeFds[0]);
-    ::close(pipeFds[1]);
-    std::fprintf(stderr, "veldana-update-server: stopped\n");
-    return 0;
 }
 
 }  // namespace updateserver

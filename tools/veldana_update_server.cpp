@@ -11,9 +11,13 @@ namespace {
 constexpr const char* kUsage =
     "usage: veldana-update-server [--config FILE] [--listen HOST:PORT] --file NUMBER=PATH...\n"
     "           [--name NUMBER=NAME] [--upgrade Y|N] [--message TEXT] [--log FILE]\n"
-    "           [--port-file FILE] [--idle SECONDS] [--max-connections N]\n"
+    "           [--port-file FILE] [--from DIR] [--rate BYTES] [--user NAME]\n"
+    "           [--head-timeout SECONDS] [--idle SECONDS] [--min-rate BYTES]\n"
+    "           [--max-connections N] [--max-per-address N] [--retry-after SECONDS]\n"
+    "           [--workers N]\n"
     "Serves GET /filedown/NUMBER with the file configured for NUMBER and the vd-* headers.\n"
-    "Default listen address 127.0.0.1:8080; port 0 picks a free port (see --port-file).\n";
+    "Default listen address 127.0.0.1:8080; port 0 picks a free port (see --port-file).\n"
+    "SIGHUP reads the options and config files again. See docs/update-server.md.\n";
 
 }  // namespace
 
@@ -34,5 +38,10 @@ int main(int argc, char** argv) {
     if (config.files.empty())
         std::fprintf(stderr,
                      "veldana-update-server: warning: no --file given; every request gets 404\n");
-    return updateserver::RunServer(config);
+    // SIGHUP reads everything again as it was first read: the command line and the config
+    // files it names.
+    auto reload = [args](updateserver::ServerConfig& next, std::string& why) {
+        return updateserver::ParseArguments(args, next, why);
+    };
+    return updateserver::RunServer(config, nullptr, reload);
 }

@@ -154,7 +154,7 @@ TEST(UpdateServerParse, ResponsesCarryTheContractOnlyForServedFiles) {
     HttpRequest get{"GET", "/filedown/43", "HTTP/1.0", {}};
     Response ok = BuildResponse(config, get, 0);
     EXPECT_EQ(ok.status, 200);
-    EXPECT_EQ(ok.bodyPath, path);
+    EXPECT_TRUE(ok.body.valid());
     EXPECT_EQ(ok.bodyLength, 10u);
     for (const char* line : {"HTTP/1.0 200 OK\r\n", "\r\nContent-Length: 10\r\n",
                              "\r\nLast-Modified: Sun, 06 Nov 1994 08:49:37 GMT\r\n",
@@ -166,7 +166,7 @@ TEST(UpdateServerParse, ResponsesCarryTheContractOnlyForServedFiles) {
     HttpRequest head{"HEAD", "http://x/filedown/43", "HTTP/1.0", {}};
     Response h = BuildResponse(config, head, 0);
     EXPECT_EQ(h.status, 200);
-    EXPECT_EQ(h.bodyPath, "");
+    EXPECT_FALSE(h.body.valid());
 
     struct Case {
         HttpRequest request;
@@ -181,7 +181,7 @@ TEST(UpdateServerParse, ResponsesCarryTheContractOnlyForServedFiles) {
         Response r = BuildResponse(config, c.request, 0);
         EXPECT_EQ(r.status, c.status) << c.request.target;
         EXPECT_EQ(r.head.find("vd-"), std::string::npos) << r.head;
-        EXPECT_EQ(r.bodyPath, "");
+        EXPECT_FALSE(r.body.valid());
     }
     std::filesystem::remove(path);
     EXPECT_EQ(BuildResponse(config, get, 0).status, 404) << "a configured file that is gone";
