@@ -173,9 +173,15 @@ bool WritePortFile(const std::string& path, int port) {
     return std::rename(temp.c_str(), path.c_str()) == 0;
 }
 
-// Switches to `user` (its uid, gid and groups) for good. Without root, only the user we
-// already are is accepted.
-bool DropPrivileges(const std::string& user, std::string& error) {
+struct Account {
+    std::string name;
+    uid_t uid = 0;
+    gid_t gid = 0;
+};
+
+// The account to serve as, looked up before anything is bound so that a wrong name fails at
+// once. Without root, only the user we already are is accepted.
+bool LookUpAccount(const std::string& user, Account& account, std::string& error) {
     passwd entry{};
     passwd* found = nullptr;
     std::vector<char> buffer(16384);
@@ -183,19 +189,25 @@ bool DropPrivileges(const std::string& user, std::string& error) {
         error = "no user " + user;
         return false;
     }
-    if (::geteuid() != 0) {
-        if (found->pw_uid == ::geteuid()) return true;
+    if (::geteuid() != 0 && found->pw_uid != ::geteuid()) {
         error = "only root can switch to user " + user;
         return false;
     }
-    if (::initgroups(found->pw_name, found->pw_gid) != 0 ||
-        ::setresgid(found->pw_gid, found->pw_gid, found->pw_gid) != 0 ||
-        ::setresuid(found->pw_uid, found->pw_uid, found->pw_uid) != 0) {
-        error = "cannot switch to user " + user + ": " + std::strerror(errno);
+    account = Account{found->pw_name, found->pw_uid, found->pw_gid};
+    return true;
+}
+
+// Switches to the account (its uid, gid and groups) for good.
+bool SwitchTo(const Account& account, std::string& error) {
+    if (::geteuid() != 0) return true;  // already that user
+    if (::initgroups(account.name.c_str(), account.gid) != 0 ||
+        ::setresgid(account.gid, account.gid, account.gid) != 0 ||
+        ::setresuid(account.uid, account.uid, account.uid) != 0) {
+        error = "cannot switch to user " + account.name + ": " + std::strerror(errno);
         return false;
     }
-    if (found->pw_uid != 0 && ::setresuid(0, 0, 0) == 0) {
-        error = "root could be regained after switching to " + user;
+    if (account.uid != 0 && ::setresuid(0, 0, 0) == 0) {
+        error = "root could be regained after switching to " + account.name;
         return false;
     }
     return true;
@@ -702,6 +714,11 @@ int RunServer(const ServerConfig& startConfig, volatile std::sig_atomic_t* stop,
     if (!warning.empty()) std::fprintf(stderr, "veldana-update-server: warning: %s\n", warning.c_str());
 
     std::string error;
+    Account account;
+    if (!startConfig.user.empty() && !LookUpAccount(startConfig.user, account, error)) {
+        std::fprintf(stderr, "veldana-update-server: %s\n", error.c_str());
+        return 1;
+    }
     shared.listener = Listen(startConfig, error);
     if (shared.listener < 0) {
         std::fprintf(stderr, "veldana-update-server: %s\n", error.c_str());
@@ -711,7 +728,7 @@ int RunServer(const ServerConfig& startConfig, volatile std::sig_atomic_t* stop,
     int port = BoundPort(shared.listener);
     if (!startConfig.portFile.empty() && !WritePortFile(startConfig.portFile, port))
         std::fprintf(stderr, "veldana-update-server: cannot write %s\n", startConfig.portFile.c_str());
-    if (!startConfig.user.empty() && !DropPrivileges(startConfig.user, error)) {
+    if (!startConfig.user.empty() && !SwitchTo(account, error)) {
         std::fprintf(stderr, "veldana-update-server: %s\n", error.c_str());
         return 1;
     }

@@ -107,7 +107,12 @@ TEST(UpdateServerParse, CommandLineAndConfigFile) {
                                      "file 16=/srv/lists/approved.bin\n"
                                      "name 16=VELDA.YES\n"
                                      "message Lists of today\n"
-                                     "rate 250000\n");
+                                     "rate 250000\n"
+                                     "head-timeout 4\n"
+                                     "min-rate 512\n"
+                                     "max-connections 20000\n"
+                                     "max-per-address 200\n"
+                                     "user veldana-mirror\n");
     ServerConfig config;
     std::string error;
     ASSERT_TRUE(ParseArguments({"--config", conf, "--upgrade", "Y"}, config, error)) << error;
@@ -119,6 +124,11 @@ TEST(UpdateServerParse, CommandLineAndConfigFile) {
     EXPECT_EQ(config.message, "Lists of today");
     EXPECT_EQ(config.upgrade, "Y");
     EXPECT_EQ(config.rateBytesPerSecond, 250000u);
+    EXPECT_EQ(config.headSeconds, 4);
+    EXPECT_EQ(config.minRateBytesPerSecond, 512u);
+    EXPECT_EQ(config.maxConnections, 20000);
+    EXPECT_EQ(config.maxPerAddress, 200);
+    EXPECT_EQ(config.user, "veldana-mirror");
 
     const std::vector<std::vector<std::string>> bad = {
         {"--bogus", "1"},
@@ -133,6 +143,11 @@ TEST(UpdateServerParse, CommandLineAndConfigFile) {
         {"--idle", "0"},
         {"--rate", "-1"},
         {"--rate", "fast"},
+        {"--head-timeout", "0"},
+        {"--max-connections", "0"},
+        {"--max-per-address", "x"},
+        {"--workers", "65"},
+        {"--user", ""},
     };
     for (const auto& args : bad) {
         ServerConfig c;

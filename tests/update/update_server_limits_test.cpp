@@ -1,0 +1,429 @@
+// veldana-update-server as an Internet-facing mirror meets it: clients that trickle their
+// request head or read their body a byte at a time, from many addresses and from one, more
+// connections than it will serve, a list replaced while it is being sent, links out of the
+// served folder, a reload on SIGHUP, and the switch away from root.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "tests/support/http_peers.h"
+
+namespace {
+
+using namespace testsupport;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+const std::string kConsoleRequest =
+    "GET /filedown/43 HTTP/1.0\r\nVD-VERSION: 4.50.005\r\nVD-SOURCE: PXM-QTX-Web\r\n"
+    "User-Agent: Veldana\r\nAccept: */*\r\n\r\n";
+
+// A socket connected to 127.0.0.1:port from the loopback address 127.0.0.`from`, with a small
+// receive buffer when `receiveBuffer` is set (so that a slow reader holds the server back).
+int ConnectFrom(int from, int port, int receiveBuffer = 0) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receiveBuffer > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    sockaddr_in source{};
+    source.sin_family = AF_INET;
+    source.sin_addr.s_addr = htonl(0x7F000000u | static_cast<std::uint32_t>(from));
+    sockaddr_in server{};
+    server.sin_family = AF_INET;
+    server.sin_port = htons(static_cast<uint16_t>(port));
+    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0 ||
+        ::connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+struct Answer {
+    std::string bytes;
+    bool reset = false;  // the connection ended with a reset, not a close
+    double seconds = 0;
+};
+
+// Reads until the server closes (or `timeoutMs` passes).
+Answer ReadToEnd(int fd, int timeoutMs = 10000) {
+    Answer a;
+    auto start = Clock::now();
+    char buffer[65536];
+    for (;;) {
+        auto left = milliseconds(timeoutMs) - (Clock::now() - start);
+        pollfd p{fd, POLLIN, 0};
+        if (left <= milliseconds(0) ||
+            ::poll(&p, 1, static_cast<int>(std::chrono::duration_cast<milliseconds>(left).count())) <= 0)
+            break;
+        ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n > 0) {
+            a.bytes.append(buffer, static_cast<std::size_t>(n));
+            continue;
+        }
+        a.reset = n < 0 && errno == ECONNRESET;
+        break;
+    }
+    a.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return a;
+}
+
+// One whole request from 127.0.0.`from`, timed from connect to the server's close.
+Answer Get(int port, const std::string& request = kConsoleRequest, int from = 1) {
+    auto start = Clock::now();
+    int fd = ConnectFrom(from, port);
+    if (fd < 0) return Answer{"", false, -1};
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    Answer a = ReadToEnd(fd);
+    ::close(fd);
+    a.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return a;
+}
+
+std::string Body(const Answer& a) {
+    std::size_t end = a.bytes.find("\r\n\r\n");
+    return end == std::string::npos ? "" : a.bytes.substr(end + 4);
+}
+
+// Whether the server has closed the connection (after any answer it sent, read and dropped).
+bool Closed(int fd) {
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0) continue;
+        return n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+    }
+}
+
+// Sends one more byte of an endless header to each socket every `everyMs`, until stopped.
+class Trickle {
+  public:
+    Trickle(std::vector<int> fds, int everyMs) : fds_(std::move(fds)) {
+        for (int fd : fds_) ::send(fd, "GET /filedown/43 HTTP/1.0\r\nX-Slow: ", 35, MSG_NOSIGNAL);
+        thread_ = std::thread([this, everyMs] {
+            while (!stop_) {
+                for (int fd : fds_) ::send(fd, "a", 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+                std::this_thread::sleep_for(milliseconds(everyMs));
+            }
+        });
+    }
+    ~Trickle() {
+        stop_ = true;
+        thread_.join();
+        for (int fd : fds_) ::close(fd);
+    }
+    const std::vector<int>& fds() const { return fds_; }
+
+  private:
+    std::vector<int> fds_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+std::size_t Count(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+TEST(UpdateServerLimits, TricklingHeadsAreDroppedAtTheDeadlineAndNeverHoldUpAConsole) {
+    PeerDir dir;
+    const std::string list(100000, 'L');
+    UpdateServerPeer server;
+    ASSERT_TRUE(server.Start({{"43", dir.WriteFile("VELDA.NOT", list), "VELDA.NOT"}},
+                             {"--head-timeout", "2", "--max-per-address", "8"}));
+    // 300 trickling clients from 60 addresses (5 each, under the cap), and 40 from one
+    // address, of which 8 are let in and the rest told 503.
+    std::vector<int> fds;
+    for (int from = 2; from < 62; ++from)
+        for (int i = 0; i < 5; ++i) fds.push_back(ConnectFrom(from, server.port()));
+    for (int i = 0; i < 40; ++i) fds.push_back(ConnectFrom(99, server.port()));
+    for (int fd : fds) ASSERT_GE(fd, 0);
+    auto attackStart = Clock::now();
+    Trickle trickle(fds, 200);
+
+    // While they trickle, and across their deadline, a console is served at once.
+    int served = 0;
+    while (Clock::now() - attackStart < milliseconds(3000)) {
+        Answer a = Get(server.port());
+        EXPECT_LT(a.seconds, 1.0);
+        EXPECT_EQ(Body(a), list);
+        ++served;
+        std::this_thread::sleep_for(milliseconds(150));
+    }
+    EXPECT_GE(served, 5);
+
+    // Every trickling connection is gone soon after its deadline, though it kept sending.
+    std::size_t open = 0;
+    for (int i = 0; i < 40; ++i) {
+        open = 0;
+        for (int fd : trickle.fds()) open += Closed(fd) ? 0 : 1;
+        if (open == 0) break;
+        std::this_thread::sleep_for(milliseconds(100));
+    }
+    EXPECT_EQ(open, 0u) << "connections still open " << 
+        std::chrono::duration<double>(Clock::now() - attackStart).count() << " s after they began";
+    EXPECT_EQ(server.Stop(), 0);
+    std::string log = server.Log();
+    EXPECT_EQ(Count(log, "dropped: no whole request head in 2 s"), 308u) << log.substr(0, 2000);
+    EXPECT_NE(log.find("over the per-address cap"), std::string::npos);
+}
+
+TEST(UpdateServerLimits, SlowReadersAreDroppedUnderTheMinimumRate) {
+    PeerDir dir;
+    const std::string big(24 << 20, 'B');
+    const std::string list(50000, 'L');
+    UpdateServerPeer server;
+    ASSERT_TRUE(server.Start({{"43", dir.WriteFile("VELDA.NOT", list), "VELDA.NOT"},
+                              {"16", dir.WriteFile("VELDA.YES", big), "VELDA.YES"}},
+                             {"--idle", "1", "--min-rate", "200000"}));
+    // 20 clients from 20 addresses ask for the big file and read 512 bytes a tenth of a second.
+    std::vector<int> slow;
+    for (int from = 2; from < 22; ++from) {
+        int fd = ConnectFrom(from, server.port(), 4096);
+        ASSERT_GE(fd, 0);
+        ::send(fd, "GET /filedown/16 HTTP/1.0\r\n\r\n", 29, MSG_NOSIGNAL);
+        slow.push_back(fd);
+    }
+    std::atomic<bool> stop{false};
+    std::thread readers([&] {
+        char buffer[512];
+        while (!stop) {
+            for (int fd : slow) ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            std::this_thread::sleep_for(milliseconds(100));
+        }
+    });
+    auto start = Clock::now();
+    while (Clock::now() - start < milliseconds(3500)) {
+        Answer a = Get(server.port());
+        EXPECT_LT(a.seconds, 1.0);
+        EXPECT_EQ(Body(a), list);
+        std::this_thread::sleep_for(milliseconds(200));
+    }
+    stop = true;
+    readers.join();
+    // Read on at full speed: what the server had sent before it dropped them, and no more.
+    for (int fd : slow) {
+        Answer a = ReadToEnd(fd, 5000);
+        EXPECT_LT(Body(a).size(), big.size());
+        ::close(fd);
+    }
+    EXPECT_EQ(server.Stop(), 0);
+    std::string log = server.Log();
+    EXPECT_EQ(Count(log, "\"GET /filedown/16 HTTP/1.0\" 200"), 20u);
+    EXPECT_EQ(Count(log, "under the minimum of 200000)"), 20u) << log;
+}
+
+TEST(UpdateServerLimits, ClientsOverACapAreToldToComeBackAndOthersAreServed) {
+    PeerDir dir;
+    UpdateServerPeer server;
+    ASSERT_TRUE(server.Start({{"43", dir.WriteFile("VELDA.NOT", "list"), "VELDA.NOT"}},
+                             {"--max-per-address", "3", "--max-connections", "5",
+                              "--retry-after", "7"}));
+    auto hold = [&](int from) {
+        int fd = ConnectFrom(from, server.port());
+        EXPECT_GE(fd, 0);
+        return fd;
+    };
+    std::vector<int> held = {hold(7), hold(7), hold(7)};
+    std::this_thread::sleep_for(milliseconds(200));  // let the server count them
+
+    struct Case {
+        const char* what;
+        int from;
+        const char* status;
+    };
+    auto expect = [&](const Case& c) {
+        Answer a = Get(server.port(), kConsoleRequest, c.from);
+        EXPECT_EQ(a.bytes.substr(0, 12), c.status) << c.what;
+        EXPECT_FALSE(a.reset) << c.what << ": the answer must end with a close, not a reset";
+        if (std::string(c.status) == "HTTP/1.0 503") {
+            EXPECT_NE(a.bytes.find("\r\nRetry-After: 7\r\n"), std::string::npos) << a.bytes;
+        }
+    };
+    expect({"a fourth from the address at its cap", 7, "HTTP/1.0 503"});
+    expect({"another address", 8, "HTTP/1.0 200"});
+    held.push_back(hold(8));
+    held.push_back(hold(9));
+    std::this_thread::sleep_for(milliseconds(200));
+    expect({"a sixth connection in all", 10, "HTTP/1.0 503"});
+    ::close(held[0]);
+    std::this_thread::sleep_for(milliseconds(200));
+    expect({"a place freed", 10, "HTTP/1.0 200"});
+    expect({"the address below its cap again", 7, "HTTP/1.0 200"});
+    for (std::size_t i = 1; i < held.size(); ++i) ::close(held[i]);
+    EXPECT_EQ(server.Stop(), 0);
+    std::string log = server.Log();
+    EXPECT_NE(log.find("1 over the per-address cap"), std::string::npos) << log;
+    EXPECT_NE(log.find("1 over the total cap"), std::string::npos) << log;
+}
+
+TEST(UpdateServerLimits, AListReplacedMidTransferLeavesThatTransferWhole) {
+    PeerDir dir;
+    const std::string before(300000, 'o'), after(200000, 'n');
+    std::string path = dir.WriteFile("VELDA.NOT", before);
+    UpdateServerPeer server;
+    ASSERT_TRUE(server.Start({{"43", path, "VELDA.NOT"}}, {"--rate", "150000"}));
+    Answer running;
+    std::thread client([&] { running = Get(server.port()); });
+    std::this_thread::sleep_for(milliseconds(500));
+    std::string temp = dir.WriteFile("VELDA.NOT.new", after);
+    ASSERT_EQ(std::rename(temp.c_str(), path.c_str()), 0);
+    client.join();
+    EXPECT_NE(running.bytes.find("\r\nContent-Length: 300000\r\n"), std::string::npos);
+    EXPECT_EQ(Body(running), before);
+    EXPECT_GT(running.seconds, 1.0) << "the rename came while the body was being sent";
+    EXPECT_EQ(Body(Get(server.port())), after);
+}
+
+TEST(UpdateServerLimits, ServesOnlyRegularFilesBeneathTheirFolder) {
+    PeerDir dir, outside;
+    std::string secret = outside.WriteFile("secret", "not for clients");
+    std::string inside = dir.WriteFile("approved.bin", "approved list");
+    namespace fs = std::filesystem;
+    const std::string d = dir.path();
+    fs::create_symlink(secret, d + "/abs-link-out");
+    fs::create_symlink("../" + fs::path(outside.path()).filename().string() + "/secret",
+                       d + "/rel-link-out");
+    fs::create_symlink("approved.bin", d + "/rel-link-in");
+    ASSERT_EQ(::mkfifo((d + "/pipe").c_str(), 0644), 0);
+    fs::create_directory(d + "/folder");
+
+    struct Case {
+        const char* number;
+        const char* name;
+        const char* status;
+        const char* body;
+        const char* note;
+    };
+    const Case cases[] = {
+        {"1", "approved.bin", "HTTP/1.0 200", "approved list", ""},
+        {"2", "rel-link-in", "HTTP/1.0 200", "approved list", ""},
+        {"3", "abs-link-out", "HTTP/1.0 404", nullptr, "a link out of its folder"},
+        {"4", "rel-link-out", "HTTP/1.0 404", nullptr, "a link out of its folder"},
+        {"5", "pipe", "HTTP/1.0 404", nullptr, "not a regular file"},
+        {"6", "folder", "HTTP/1.0 404", nullptr, "not a regular file"},
+    };
+    std::vector<ContractFile> files;
+    for (const auto& c : cases) files.push_back({c.number, d + "/" + c.name, "VELDA.NOT"});
+    UpdateServerPeer server;
+    ASSERT_TRUE(server.Start(files));
+    for (const auto& c : cases) {
+        Answer a = Get(server.port(), std::string("GET /filedown/") + c.number + " HTTP/1.0\r\n\r\n");
+        EXPECT_EQ(a.bytes.substr(0, 12), c.status) << c.name;
+        EXPECT_LT(a.seconds, 1.0) << c.name;
+        if (c.body) {
+            EXPECT_EQ(Body(a), c.body) << c.name;
+        } else {
+            EXPECT_EQ(a.bytes.find("not for clients"), std::string::npos) << c.name;
+        }
+    }
+    EXPECT_EQ(server.Stop(), 0);
+    std::string log = server.Log();
+    for (const auto& c : cases) {
+        if (!*c.note) continue;
+        EXPECT_NE(log.find(std::string("/") + c.name + ": " + c.note + ")"), std::string::npos)
+            << c.name << "\n" << log;
+    }
+}
+
+void WriteAtomically(const std::string& path, const std::string& text) {
+    {
+        std::ofstream out(path + ".tmp", std::ios::trunc);
+        out << text;
+    }
+    std::rename((path + ".tmp").c_str(), path.c_str());
+}
+
+TEST(UpdateServerLimits, SighupReadsTheFileListAgainAndKeepsItWhenTheNewOneIsBad) {
+    PeerDir dir;
+    std::string a = dir.WriteFile("first.bin", "first list");
+    std::string b = dir.WriteFile("second.bin", "second list");
+    std::string conf = dir.path() + "/mirror.conf";
+    WriteAtomically(conf, "file 43=" + a + "\nname 43=VELDA.NOT\nmessage first\n");
+    UpdateServerPeer server;
+    ASSERT_TRUE(server.Start({}, {"--config", conf}));
+    Answer first = Get(server.port());
+    EXPECT_EQ(Body(first), "first list");
+    EXPECT_NE(first.bytes.find("\r\nvd-message: first\r\n"), std::string::npos);
+
+    auto reloadUntil = [&](const std::string& body) {
+        ::kill(server.process().pid(), SIGHUP);
+        Answer got;
+        for (int i = 0; i < 40; ++i) {
+            got = Get(server.port());
+            if (Body(got) == body) break;
+            std::this_thread::sleep_for(milliseconds(50));
+        }
+        return got;
+    };
+    WriteAtomically(conf, "file 43=" + b + "\nname 43=VELDA.NOT\nmessage second\nlisten 0.0.0.0:81\n");
+    Answer second = reloadUntil("second list");
+    EXPECT_EQ(Body(second), "second list");
+    EXPECT_NE(second.bytes.find("\r\nvd-message: second\r\n"), std::string::npos);
+
+    WriteAtomically(conf, "file 43=" + a + "\nbogus line\n");
+    ::kill(server.process().pid(), SIGHUP);
+    std::this_thread::sleep_for(milliseconds(500));
+    EXPECT_EQ(Body(Get(server.port())), "second list");
+    EXPECT_TRUE(server.process().Running());
+    EXPECT_EQ(server.Stop(), 0);
+    std::string log = server.Log();
+    EXPECT_NE(log.find("reloaded: 1 file(s); a restart applies listen"), std::string::npos) << log;
+    EXPECT_NE(log.find("reload failed, the old configuration stays: "), std::string::npos) << log;
+}
+
+// A line of /proc/PID/status ("Uid:", "CapEff:", ...), without its name.
+std::string StatusField(pid_t pid, const std::string& name) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(name + ":", 0) == 0) {
+            std::string value = line.substr(name.size() + 1);
+            std::istringstream words(value);
+            std::string word, joined;
+            while (words >> word) joined += (joined.empty() ? "" : " ") + word;
+            return joined;
+        }
+    return "?";
+}
+
+TEST(UpdateServerLimits, UserDropsRootForGoodAfterBinding) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to switch users";
+    passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    PeerDir dir;
+    UpdateServerPeer server;
+    ASSERT_TRUE(server.Start({{"43", dir.WriteFile("VELDA.NOT", "list"), "VELDA.NOT"}},
+                             {"--user", "nobody"}));
+    EXPECT_EQ(Body(Get(server.port())), "list");
+    pid_t pid = server.process().pid();
+    std::string uid = std::to_string(nobody->pw_uid), gid = std::to_string(nobody->pw_gid);
+    EXPECT_EQ(StatusField(pid, "Uid"), uid + " " + uid + " " + uid + " " + uid);
+    EXPECT_EQ(StatusField(pid, "Gid"), gid + " " + gid + " " + gid + " " + gid);
+    EXPECT_EQ(StatusField(pid, "CapEff"), "0000000000000000");
+    EXPECT_EQ(StatusField(pid, "CapPrm"), "0000000000000000");
+    EXPECT_EQ(server.Stop(), 0);
+    EXPECT_NE(server.Log().find("\"GET /filedown/43 HTTP/1.0\" 200 4"), std::string::npos)
+        << "the log opened as root is still written";
+
+    UpdateServerPeer unknown;
+    EXPECT_FALSE(unknown.Start({}, {"--user", "no-such-user-here"}));
+    EXPECT_NE(unknown.Output().find("no user no-such-user-here"), std::string::npos);
+}
+
+}  // namespace
