@@ -11,15 +11,18 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/capability.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pwd.h>
+#include <sys/prctl.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -208,6 +211,20 @@ bool SwitchTo(const Account& account, std::string& error) {
     }
     if (account.uid != 0 && ::setresuid(0, 0, 0) == 0) {
         error = "root could be regained after switching to " + account.name;
+        return false;
+    }
+    return true;
+}
+
+// Gives up every capability (a service started unprivileged with CAP_NET_BIND_SERVICE needs
+// it only to bind). Root keeps its own: it is told to use --user instead.
+bool DropCapabilities(std::string& error) {
+    if (::geteuid() == 0) return true;
+    ::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct none[_LINUX_CAPABILITY_U32S_3] = {};
+    if (::syscall(SYS_capset, &header, none) != 0) {
+        error = std::string("cannot give up capabilities: ") + std::strerror(errno);
         return false;
     }
     return true;
@@ -728,7 +745,7 @@ int RunServer(const ServerConfig& startConfig, volatile std::sig_atomic_t* stop,
     int port = BoundPort(shared.listener);
     if (!startConfig.portFile.empty() && !WritePortFile(startConfig.portFile, port))
         std::fprintf(stderr, "veldana-update-server: cannot write %s\n", startConfig.portFile.c_str());
-    if (!startConfig.user.empty() && !SwitchTo(account, error)) {
+    if ((!startConfig.user.empty() && !SwitchTo(account, error)) || !DropCapabilities(error)) {
         std::fprintf(stderr, "veldana-update-server: %s\n", error.c_str());
         return 1;
     }

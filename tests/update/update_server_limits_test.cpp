@@ -22,10 +22,14 @@
 #include <vector>
 
 #include "tests/support/http_peers.h"
+#include "tests/support/temp_install.h"
+#include "tools/update_server.h"
 
 namespace {
 
 using namespace testsupport;
+using updateserver::ParseArguments;
+using updateserver::ServerConfig;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
@@ -424,6 +428,72 @@ TEST(UpdateServerLimits, UserDropsRootForGoodAfterBinding) {
     UpdateServerPeer unknown;
     EXPECT_FALSE(unknown.Start({}, {"--user", "no-such-user-here"}));
     EXPECT_NE(unknown.Output().find("no user no-such-user-here"), std::string::npos);
+}
+
+// A port below 1024 on 127.0.0.1 that is free now (we are root).
+int FreeLowPort() {
+    for (int port = 700; port < 1000; ++port) {
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        ::close(fd);
+        if (free) return port;
+    }
+    return 0;
+}
+
+TEST(UpdateServerLimits, AsAServiceItBindsALowPortWithTheCapabilityAndThenGivesItUp) {
+    if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0)
+        GTEST_SKIP() << "needs root and setpriv to start as the service manager would";
+    passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    PeerDir dir;
+    std::string list = dir.WriteFile("VELDA.NOT", "list");
+    int port = FreeLowPort();
+    ASSERT_GT(port, 0);
+    // As systemd starts the unit: an unprivileged user with CAP_NET_BIND_SERVICE ambient.
+    ChildProcess server;
+    ASSERT_TRUE(server.Start({"/usr/bin/setpriv", "--reuid", std::to_string(nobody->pw_uid),
+                              "--regid", std::to_string(nobody->pw_gid), "--clear-groups",
+                              "--inh-caps", "+net_bind_service", "--ambient-caps",
+                              "+net_bind_service", BuiltProgram("veldana-update-server"),
+                              "--listen", "127.0.0.1:" + std::to_string(port), "--file",
+                              "43=" + list},
+                             dir.path() + "/output.txt"));
+    ASSERT_TRUE(WaitForPort(port)) << ReadWholeFile(dir.path() + "/output.txt");
+    EXPECT_EQ(Body(Get(port)), "list");
+    for (const char* field : {"CapEff", "CapPrm", "CapAmb", "CapInh"})
+        EXPECT_EQ(StatusField(server.pid(), field), "0000000000000000") << field;
+    EXPECT_EQ(StatusField(server.pid(), "Uid").substr(0, std::to_string(nobody->pw_uid).size()),
+              std::to_string(nobody->pw_uid));
+    EXPECT_EQ(server.Stop(), 0);
+}
+
+// The service unit and the config example that deploy/update-server ships.
+TEST(UpdateServerLimits, TheShippedServiceFilesAreValid) {
+    const std::string deploy = std::string(VELDANA_SOURCE_DIR) + "/deploy/update-server";
+    ServerConfig config;
+    std::string error;
+    ASSERT_TRUE(ParseArguments({"--config", deploy + "/update-server.conf"}, config, error)) << error;
+    EXPECT_EQ(config.listenPort, 80);
+    EXPECT_EQ(config.files.size(), 4u);
+    EXPECT_EQ(config.files["43"].path, "/srv/veldana/lists/VELDA.NOT");
+
+    if (::access("/usr/bin/systemd-analyze", X_OK) != 0) GTEST_SKIP() << "no systemd-analyze";
+    // The unit as installed, with its program where this tree built it.
+    PeerDir dir;
+    std::string unit = ReadWholeFile(deploy + "/veldana-update-server.service");
+    const std::string program = "/usr/local/bin/veldana-update-server";
+    ASSERT_NE(unit.find("ExecStart=" + program + " --config /etc/veldana/update-server.conf"),
+              std::string::npos);
+    unit.replace(unit.find(program), program.size(), BuiltProgram("veldana-update-server"));
+    std::string path = dir.WriteFile("veldana-update-server.service", unit);
+    std::string out, err;
+    EXPECT_EQ(RunCommand("/usr/bin/systemd-analyze verify " + path, &out, &err), 0) << out << err;
+    EXPECT_EQ(err, "") << "systemd finds nothing to warn about";
 }
 
 }  // namespace
