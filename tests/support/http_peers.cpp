@@ -173,16 +173,19 @@ std::string NginxPeer::Program() {
     return Executable("/usr/sbin/nginx") ? "/usr/sbin/nginx" : "";
 }
 
-bool NginxPeer::Start(const std::vector<ContractFile>& files) {
+bool NginxPeer::Start(const std::vector<ContractFile>& files, const NginxTuning& tuning) {
     if (Program().empty()) return false;
     const std::string& d = dir_.path();
     std::filesystem::create_directories(d + "/temp");
     port_ = FreeLoopbackPort();
     std::string conf;
-    conf += "worker_processes 1;\ndaemon off;\npid " + d + "/nginx.pid;\n";
+    conf += "worker_processes " + std::to_string(tuning.workers) + ";\n";
+    conf += "worker_rlimit_nofile " + std::to_string(tuning.connections * 2 + 64) + ";\n";
+    conf += "daemon off;\npid " + d + "/nginx.pid;\n";
     conf += "error_log " + d + "/error.log info;\n";
-    conf += "events { worker_connections 64; }\n";
-    conf += "http {\n";
+    conf += "events { worker_connections " + std::to_string(tuning.connections) + "; }\n";
+    conf += "http {\n    sendfile on;\n    tcp_nopush on;\n";
+    conf += "    client_header_timeout " + std::to_string(tuning.headerTimeoutSeconds) + "s;\n";
     for (const char* t : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
         conf += std::string("    ") + t + "_temp_path " + d + "/temp/" + t + ";\n";
     conf +=

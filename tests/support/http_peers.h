@@ -80,12 +80,19 @@ class UpdateServerPeer {
     int port_ = 0;
 };
 
+// How nginx is set up: small for tests, as a production mirror would be for benchmarks.
+struct NginxTuning {
+    int workers = 1;
+    int connections = 64;  // worker_connections
+    int headerTimeoutSeconds = 60;  // client_header_timeout
+};
+
 class NginxPeer {
   public:
     static std::string Program();  // /usr/sbin/nginx, or empty when it is not installed
     // Serves each file at /filedown/<number> with the contract's headers added by add_header.
     // The access log records $request and the VD-* headers the client sent.
-    bool Start(const std::vector<ContractFile>& files);
+    bool Start(const std::vector<ContractFile>& files, const NginxTuning& tuning = {});
     ~NginxPeer() { process_.Stop(); }
     int port() const { return port_; }
     std::string AccessLog() const { return ReadWholeFile(dir_.path() + "/access.log"); }
