@@ -169,17 +169,6 @@ bool ForEachRecord(const DnsHashImage& image, std::string& error, Each each) {
 
 }  // namespace
 
-ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& o) noexcept {
-    if (this != &o) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = std::exchange(o.fd_, -1);
-    }
-    return *this;
-}
-
-ReadOnlyFile::~ReadOnlyFile() {
-    if (fd_ >= 0) ::close(fd_);
-}
 
 bool OpenDnsHashFile(const std::string& path, DnsHashImage& image, std::string& error) {
     image = DnsHashImage{};

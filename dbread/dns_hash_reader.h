@@ -24,27 +24,13 @@
 #include <vector>
 
 #include "dbread/dns_hash_format.h"
+#include "platform/descriptor.h"
 #include "dbread/lookup.h"
 
 namespace dbread {
 
-// Owns a descriptor opened read-only and closes it.
-class ReadOnlyFile {
-  public:
-    ReadOnlyFile() = default;
-    explicit ReadOnlyFile(int fd) : fd_(fd) {}
-    ReadOnlyFile(ReadOnlyFile&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
-    ReadOnlyFile& operator=(ReadOnlyFile&& o) noexcept;
-    ReadOnlyFile(const ReadOnlyFile&) = delete;
-    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
-    ~ReadOnlyFile();
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-
-  private:
-    int fd_ = -1;
-};
+// A descriptor opened read-only.
+using ReadOnlyFile = platform::Descriptor;
 
 // An open database: a file opened read-only, or bytes held by the caller (which must outlive
 // the image).

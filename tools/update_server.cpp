@@ -400,26 +400,14 @@ std::string FormatHttpDate(std::time_t t) {
     return text;
 }
 
-FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-}
-
-FileHandle::~FileHandle() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
-FileHandle OpenServedFile(const std::string& path, std::string& why) {
+platform::Descriptor OpenServedFile(const std::string& path, std::string& why) {
     std::size_t slash = path.find_last_of('/');
     std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    FileHandle dir(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    platform::Descriptor dir(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!dir.valid() || name.empty()) {
         why = "no folder " + folder;
-        return FileHandle();
+        return platform::Descriptor();
     }
     // Non-blocking, so that a pipe put in a file's place cannot hold the server up.
     open_how how{};
@@ -431,28 +419,28 @@ FileHandle OpenServedFile(const std::string& path, std::string& why) {
     if (fd < 0) {
         why = errno == EXDEV || errno == ELOOP ? "a link out of its folder"
                                                : std::string(std::strerror(errno));
-        return FileHandle();
+        return platform::Descriptor();
     }
-    FileHandle file(fd);
+    platform::Descriptor file(fd);
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         why = "not a regular file";
-        return FileHandle();
+        return platform::Descriptor();
     }
     return file;
 }
 
 Response BuildResponse(const ServerConfig& config, const HttpRequest& request, std::time_t now) {
     if (request.method != "GET" && request.method != "HEAD")
-        return Response{405, ErrorResponse(405, now), FileHandle(), 0, ""};
+        return Response{405, ErrorResponse(405, now), platform::Descriptor(), 0, ""};
     std::string number = DownloadNumber(request.target);
     auto it = number.empty() ? config.files.end() : config.files.find(number);
-    if (it == config.files.end()) return Response{404, ErrorResponse(404, now), FileHandle(), 0, ""};
+    if (it == config.files.end()) return Response{404, ErrorResponse(404, now), platform::Descriptor(), 0, ""};
     std::string why;
-    FileHandle file = OpenServedFile(it->second.path, why);
+    platform::Descriptor file = OpenServedFile(it->second.path, why);
     struct stat st {};
     if (!file.valid() || ::fstat(file.get(), &st) != 0)
-        return Response{404, ErrorResponse(404, now), FileHandle(), 0, it->second.path + ": " + why};
+        return Response{404, ErrorResponse(404, now), platform::Descriptor(), 0, it->second.path + ": " + why};
 
     std::tm tm{};
     gmtime_r(&st.st_mtim.tv_sec, &tm);
@@ -471,7 +459,7 @@ Response BuildResponse(const ServerConfig& config, const HttpRequest& request, s
     head += "vd-filename: " + it->second.name + "\r\n";
     head += std::string("vd-filedate: ") + fileDate + "\r\n";
     head += "Connection: close\r\n\r\n";
-    if (request.method != "GET") return Response{200, head, FileHandle(), 0, ""};
+    if (request.method != "GET") return Response{200, head, platform::Descriptor(), 0, ""};
     return Response{200, head, std::move(file), length, ""};
 }
 

@@ -30,6 +30,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/descriptor.h"
+
 namespace updateserver {
 
 constexpr std::size_t kMaxHeadSize = 16 * 1024;
@@ -90,32 +92,15 @@ std::string DownloadNumber(std::string_view target);
 // "Sun, 06 Nov 1994 08:49:37 GMT".
 std::string FormatHttpDate(std::time_t t);
 
-// An open file descriptor, closed when it goes.
-class FileHandle {
-  public:
-    FileHandle() = default;
-    explicit FileHandle(int fd) : fd_(fd) {}
-    FileHandle(FileHandle&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    FileHandle& operator=(FileHandle&& other) noexcept;
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    ~FileHandle();
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-
-  private:
-    int fd_ = -1;
-};
-
 // Opens a served file for reading: the folder of `path` as it stands, then the name beneath
 // it without following a link out of that folder (a relative link that stays inside is
 // followed). Only a regular file is served. An invalid handle with `why` set otherwise.
-FileHandle OpenServedFile(const std::string& path, std::string& why);
+platform::Descriptor OpenServedFile(const std::string& path, std::string& why);
 
 struct Response {
     int status = 0;
     std::string head;  // status line and headers, ended by the empty line
-    FileHandle body;   // the file to send after the head (invalid: none)
+    platform::Descriptor body;   // the file to send after the head (invalid: none)
     std::uint64_t bodyLength = 0;
     std::string note;  // why a configured file was not served, for the log
 };

@@ -319,7 +319,7 @@ struct Connection {
 
     std::string out;  // the answer's head (or whole error answer)
     std::size_t outDone = 0;
-    FileHandle body;
+    platform::Descriptor body;
     std::uint64_t bodyLength = 0;
     std::uint64_t bodySent = 0;
 
@@ -580,7 +580,7 @@ class Worker {
             if (!note.empty()) line += " (" + note + ")";
             shared_.log.Write(line);
         }
-        c.body = FileHandle();
+        c.body = platform::Descriptor();
         if (!problem.empty()) {
             Close(c);
             return;
@@ -741,7 +741,7 @@ int RunServer(const ServerConfig& startConfig, volatile std::sig_atomic_t* stop,
         std::fprintf(stderr, "veldana-update-server: %s\n", error.c_str());
         return 1;
     }
-    FileHandle listenerHandle(shared.listener);
+    platform::Descriptor listenerHandle(shared.listener);
     int port = BoundPort(shared.listener);
     if (!startConfig.portFile.empty() && !WritePortFile(startConfig.portFile, port))
         std::fprintf(stderr, "veldana-update-server: cannot write %s\n", startConfig.portFile.c_str());
@@ -757,7 +757,7 @@ int RunServer(const ServerConfig& startConfig, volatile std::sig_atomic_t* stop,
 
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
-    FileHandle pipeRead(pipeFds[0]), pipeWrite(pipeFds[1]);
+    platform::Descriptor pipeRead(pipeFds[0]), pipeWrite(pipeFds[1]);
     g_signalPipe = pipeFds[1];
     struct sigaction action {};
     action.sa_handler = OnSignal;
@@ -788,6 +788,7 @@ int RunServer(const ServerConfig& startConfig, volatile std::sig_atomic_t* stop,
                  startConfig.maxPerAddress);
 
     bool running = !workers.empty();
+    int status = running ? 0 : 1;
     while (running && !(stop && *stop)) {
         pollfd fd{pipeFds[0], POLLIN, 0};
         int rc = ::poll(&fd, 1, 250);
@@ -822,7 +823,7 @@ int RunServer(const ServerConfig& startConfig, volatile std::sig_atomic_t* stop,
     sigaction(SIGHUP, &oldHup, nullptr);
     g_signalPipe = -1;
     std::fprintf(stderr, "veldana-update-server: stopped\n");
-    return 0;
+    return status;
 }
 
 }  // namespace updateserver
