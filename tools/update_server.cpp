@@ -101,6 +101,38 @@ bool ParseConfigLines(std::string_view text, ServerConfig& config,
     return true;
 }
 
+// The options that take a whole number, with their ranges.
+struct NumberOption {
+    std::string_view name;
+    int low;
+    int high;
+    const char* wants;
+    void (*store)(ServerConfig&, int);
+};
+constexpr NumberOption kNumberOptions[] = {
+    {"rate", 0, 999'999'999, "bytes per second (0 to 999999999)",
+     [](ServerConfig& c, int v) { c.rateBytesPerSecond = static_cast<std::uint64_t>(v); }},
+    {"head-timeout", 1, 3600, "seconds (1 to 3600)",
+     [](ServerConfig& c, int v) { c.headSeconds = v; }},
+    {"idle", 1, 86400, "seconds (1 to 86400)", [](ServerConfig& c, int v) { c.idleSeconds = v; }},
+    {"min-rate", 0, 999'999'999, "bytes per second (0 to 999999999)",
+     [](ServerConfig& c, int v) { c.minRateBytesPerSecond = static_cast<std::uint64_t>(v); }},
+    {"max-connections", 1, 1'000'000, "1 to 1000000",
+     [](ServerConfig& c, int v) { c.maxConnections = v; }},
+    {"max-per-address", 1, 1'000'000, "1 to 1000000",
+     [](ServerConfig& c, int v) { c.maxPerAddress = v; }},
+    {"retry-after", 1, 86400, "seconds (1 to 86400)",
+     [](ServerConfig& c, int v) { c.retryAfterSeconds = v; }},
+    {"workers", 0, 64, "0 (one per processor) to 64",
+     [](ServerConfig& c, int v) { c.workers = v; }},
+};
+
+const NumberOption* FindNumberOption(std::string_view name) {
+    for (const auto& o : kNumberOptions)
+        if (o.name == name) return &o;
+    return nullptr;
+}
+
 bool ApplyOption(std::string_view option, const std::string& value, ServerConfig& config,
                  std::map<std::string, std::string>& names, std::string& error, int depth) {
     std::string number, rest;
@@ -143,43 +175,13 @@ bool ApplyOption(std::string_view option, const std::string& value, ServerConfig
         config.logPath = value;
     } else if (option == "port-file") {
         config.portFile = value;
-    } else if (option == "head-timeout") {
-        if (!ParseInt(value, 1, 3600, config.headSeconds)) {
-            error = "--head-timeout wants seconds (1 to 3600)";
+    } else if (const NumberOption* n = FindNumberOption(option)) {
+        int whole = 0;
+        if (!ParseInt(value, n->low, n->high, whole)) {
+            error = "--" + std::string(option) + " wants " + n->wants;
             return false;
         }
-    } else if (option == "idle") {
-        if (!ParseInt(value, 1, 86400, config.idleSeconds)) {
-            error = "--idle wants seconds (1 to 86400)";
-            return false;
-        }
-    } else if (option == "min-rate") {
-        int rate = 0;
-        if (!ParseInt(value, 0, 999'999'999, rate)) {
-            error = "--min-rate wants bytes per second (0 to 999999999)";
-            return false;
-        }
-        config.minRateBytesPerSecond = static_cast<std::uint64_t>(rate);
-    } else if (option == "max-connections") {
-        if (!ParseInt(value, 1, 1'000'000, config.maxConnections)) {
-            error = "--max-connections wants 1 to 1000000";
-            return false;
-        }
-    } else if (option == "max-per-address") {
-        if (!ParseInt(value, 1, 1'000'000, config.maxPerAddress)) {
-            error = "--max-per-address wants 1 to 1000000";
-            return false;
-        }
-    } else if (option == "retry-after") {
-        if (!ParseInt(value, 1, 86400, config.retryAfterSeconds)) {
-            error = "--retry-after wants seconds (1 to 86400)";
-            return false;
-        }
-    } else if (option == "workers") {
-        if (!ParseInt(value, 0, 64, config.workers)) {
-            error = "--workers wants 0 (one per processor) to 64";
-            return false;
-        }
+        n->store(config, whole);
     } else if (option == "user") {
         if (value.empty() || !IsPrintableText(value)) {
             error = "--user wants a user name";
@@ -195,13 +197,6 @@ bool ApplyOption(std::string_view option, const std::string& value, ServerConfig
         const std::pair<const char*, const char*> kLists[] = {
             {"43", "VELDA.NOT"}, {"16", "VELDA.YES"}, {"22", "DNSRAW.YES"}, {"21", "DNSRAW.NOT"}};
         for (const auto& [number, name] : kLists) config.files[number].path = value + "/" + name;
-    } else if (option == "rate") {
-        int rate = 0;
-        if (!ParseInt(value, 0, 999'999'999, rate)) {
-            error = "--rate wants bytes per second (0 to 999999999)";
-            return false;
-        }
-        config.rateBytesPerSecond = static_cast<std::uint64_t>(rate);
     } else if (option == "config") {
         if (depth > 4) {
             error = "config files nest too deep";
