@@ -62,9 +62,12 @@ void OnSignal(int signal) {
     }
 }
 
+// The request log. A line that cannot be written (a full disk) is said on standard error,
+// once until writing works again; serving goes on.
 class Log {
   public:
     bool Open(const std::string& path) {
+        path_ = path;
         if (path.empty()) return true;
         fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         return fd_ >= 0;
@@ -80,13 +83,24 @@ class Log {
         while (done < text.size()) {
             ssize_t n = ::write(fd, text.data() + done, text.size() - done);
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return;
+            if (n <= 0) {
+                if (!failing_ && fd != STDERR_FILENO)
+                    std::fprintf(stderr, "veldana-update-server: cannot write the log %s: %s\n",
+                                 path_.c_str(), n < 0 ? std::strerror(errno) : "nothing written");
+                failing_ = true;
+                return;
+            }
             done += static_cast<std::size_t>(n);
         }
+        if (failing_ && fd != STDERR_FILENO)
+            std::fprintf(stderr, "veldana-update-server: the log %s is written again\n", path_.c_str());
+        failing_ = false;
     }
 
   private:
+    std::string path_;
     int fd_ = -1;
+    bool failing_ = false;
     std::mutex mutex_;
 };
 

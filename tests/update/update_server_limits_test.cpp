@@ -497,4 +497,32 @@ TEST(UpdateServerLimits, TheShippedServiceFilesAreValid) {
     EXPECT_EQ(err, "") << "systemd finds nothing to warn about";
 }
 
+// A full disk under the log, and a second server started on the port of the first.
+TEST(UpdateServerLimits, AFullLogIsReportedAndASecondServerOnThePortFails) {
+    PeerDir dir;
+    std::string list = dir.WriteFile("VELDA.NOT", "list");
+    ChildProcess first;
+    int port = FreeLoopbackPort();
+    ASSERT_TRUE(first.Start({BuiltProgram("veldana-update-server"), "--listen",
+                             "127.0.0.1:" + std::to_string(port), "--file", "43=" + list, "--log",
+                             "/dev/full"},
+                            dir.path() + "/first.txt"));
+    ASSERT_TRUE(WaitForPort(port));
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(Body(Get(port)), "list") << "serving goes on";
+
+    ChildProcess second;
+    ASSERT_TRUE(second.Start({BuiltProgram("veldana-update-server"), "--listen",
+                              "127.0.0.1:" + std::to_string(port), "--file", "43=" + list},
+                             dir.path() + "/second.txt"));
+    for (int i = 0; i < 200 && second.Running(); ++i) std::this_thread::sleep_for(milliseconds(25));
+    EXPECT_FALSE(second.Running());
+    EXPECT_NE(ReadWholeFile(dir.path() + "/second.txt").find("cannot listen: Address already in use"),
+              std::string::npos);
+    EXPECT_EQ(Body(Get(port)), "list") << "the first one serves on";
+
+    EXPECT_EQ(first.Stop(), 0);
+    std::string said = ReadWholeFile(dir.path() + "/first.txt");
+    EXPECT_EQ(Count(said, "cannot write the log /dev/full: No space left on device"), 1u) << said;
+}
+
 }  // namespace
