@@ -104,7 +104,7 @@ class Log {
     std::mutex mutex_;
 };
 
-std::string Now8601() {
+std::string LogTimeNow() {
     std::time_t now = std::time(nullptr);
     std::tm tm{};
     gmtime_r(&now, &tm);
@@ -347,18 +347,14 @@ struct Connection {
 class Worker {
   public:
     explicit Worker(Shared& shared) : shared_(shared) {}
-    ~Worker() {
-        for (int fd : {epoll_, wake_, reserve_})
-            if (fd >= 0) ::close(fd);
-    }
     Worker(const Worker&) = delete;
     Worker& operator=(const Worker&) = delete;
 
     bool Init(std::string& error) {
-        epoll_ = epoll_create1(EPOLL_CLOEXEC);
-        wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-        reserve_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-        if (epoll_ < 0 || wake_ < 0) {
+        epoll_ = platform::Descriptor(epoll_create1(EPOLL_CLOEXEC));
+        wake_ = platform::Descriptor(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+        reserve_ = platform::Descriptor(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+        if (!epoll_.valid() || !wake_.valid()) {
             error = std::string("cannot start a worker: ") + std::strerror(errno);
             return false;
         }
@@ -368,8 +364,8 @@ class Worker {
         epoll_event wake{};
         wake.events = EPOLLIN;
         wake.data.ptr = &wakeTag_;
-        if (epoll_ctl(epoll_, EPOLL_CTL_ADD, shared_.listener, &listen) != 0 ||
-            epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &wake) != 0) {
+        if (epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, shared_.listener, &listen) != 0 ||
+            epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, wake_.get(), &wake) != 0) {
             error = std::string("cannot start a worker: ") + std::strerror(errno);
             return false;
         }
@@ -379,14 +375,14 @@ class Worker {
     void Stop() {
         stopping_ = true;
         std::uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(wake_, &one, sizeof one);
+        [[maybe_unused]] ssize_t n = ::write(wake_.get(), &one, sizeof one);
     }
 
     void Run() {
         epoll_event events[256];
         Clock::time_point lastSweep = Clock::now();
         while (!stopping_) {
-            int n = epoll_wait(epoll_, events, 256, 100);
+            int n = epoll_wait(epoll_.get(), events, 256, 100);
             if (n < 0 && errno != EINTR) break;
             Clock::time_point now = Clock::now();
             for (int i = 0; i < n; ++i) {
@@ -432,7 +428,7 @@ class Worker {
             epoll_event event{};
             event.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
             event.data.ptr = &c;
-            if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) != 0) {
+            if (epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &event) != 0) {
                 Close(c);
                 continue;
             }
@@ -455,14 +451,14 @@ class Worker {
     // Out of descriptors: takes the waiting connection with the one kept in reserve and
     // closes it at once, so that the listening socket does not wake every worker forever.
     void ShedOne() {
-        if (reserve_ < 0) return;
-        ::close(reserve_);
+        if (!reserve_.valid()) return;
+        reserve_ = platform::Descriptor();
         int fd = ::accept4(shared_.listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd >= 0) {
             ::close(fd);
             ++refusedDescriptors_;
         }
-        reserve_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        reserve_ = platform::Descriptor(::open("/dev/null", O_RDONLY | O_CLOEXEC));
     }
 
     // Answers 503 with Retry-After straight away, then lets the client read it.
@@ -626,7 +622,7 @@ class Worker {
         for (Connection& c : connections_) {
             if (c.fd < 0) continue;
             if (c.phase == Phase::kHead && now >= c.deadline) {
-                shared_.log.Write(Now8601() + " " + c.peer + " dropped: no whole request head in " +
+                shared_.log.Write(LogTimeNow() + " " + c.peer + " dropped: no whole request head in " +
                                   std::to_string(c.config->headSeconds) + " s (" +
                                   std::to_string(c.in.size()) + " bytes)");
                 Close(c);
@@ -673,7 +669,7 @@ class Worker {
         if (!now && t - lastReport_ < std::chrono::seconds(1)) return;
         lastReport_ = t;
         if (refusedTotal_ + refusedAddress_ + refusedDescriptors_ == 0) return;
-        std::string line = Now8601() + " refused with 503:";
+        std::string line = LogTimeNow() + " refused with 503:";
         if (refusedAddress_) line += " " + std::to_string(refusedAddress_) + " over the per-address cap";
         if (refusedTotal_) line += " " + std::to_string(refusedTotal_) + " over the total cap";
         if (refusedDescriptors_)
@@ -698,9 +694,9 @@ class Worker {
     }
 
     Shared& shared_;
-    int epoll_ = -1;
-    int wake_ = -1;
-    int reserve_ = -1;
+    platform::Descriptor epoll_;
+    platform::Descriptor wake_;
+    platform::Descriptor reserve_;  // given up to accept one connection when out of descriptors
     std::atomic<bool> stopping_{false};
     char listenerTag_ = 0;
     char wakeTag_ = 0;
@@ -817,12 +813,12 @@ int RunServer(const ServerConfig& startConfig, volatile std::sig_atomic_t* stop,
             ServerConfig next;
             std::string why;
             if (!reload) {
-                shared.log.Write(Now8601() + " reload: nothing to read again");
+                shared.log.Write(LogTimeNow() + " reload: nothing to read again");
             } else if (!reload(next, why)) {
-                shared.log.Write(Now8601() + " reload failed, the old configuration stays: " + why);
+                shared.log.Write(LogTimeNow() + " reload failed, the old configuration stays: " + why);
             } else {
                 std::string fixed = RestartOnly(startConfig, next);
-                shared.log.Write(Now8601() + " reloaded: " + std::to_string(next.files.size()) +
+                shared.log.Write(LogTimeNow() + " reloaded: " + std::to_string(next.files.size()) +
                                  " file(s)" + (fixed.empty() ? "" : "; a restart applies " + fixed));
                 shared.SetConfig(std::make_shared<const ServerConfig>(std::move(next)));
             }

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -254,6 +255,8 @@ TEST(UpdateServerLimits, ClientsOverACapAreToldToComeBackAndOthersAreServed) {
     };
     auto expect = [&](const Case& c) {
         Answer a = Get(server.port(), kConsoleRequest, c.from);
+        // The connection counts until the server has seen the client close it.
+        std::this_thread::sleep_for(milliseconds(100));
         EXPECT_EQ(a.bytes.substr(0, 12), c.status) << c.what;
         EXPECT_FALSE(a.reset) << c.what << ": the answer must end with a close, not a reset";
         if (std::string(c.status) == "HTTP/1.0 503") {
@@ -523,6 +526,43 @@ TEST(UpdateServerLimits, AFullLogIsReportedAndASecondServerOnThePortFails) {
     EXPECT_EQ(first.Stop(), 0);
     std::string said = ReadWholeFile(dir.path() + "/first.txt");
     EXPECT_EQ(Count(said, "cannot write the log /dev/full: No space left on device"), 1u) << said;
+}
+
+// With fewer descriptors than its caps need, the server serves as many connections as the
+// limit leaves room for, refuses the rest with 503 and says so, instead of failing to accept.
+TEST(UpdateServerLimits, TheTotalCapFitsTheDescriptorLimit) {
+    if (::access("/usr/bin/prlimit", X_OK) != 0) GTEST_SKIP() << "no prlimit";
+    PeerDir dir;
+    std::string list = dir.WriteFile("VELDA.NOT", "list");
+    int port = FreeLoopbackPort();
+    ChildProcess server;
+    // One worker keeps 264 descriptors spare for refused clients and 64 for itself.
+    ASSERT_TRUE(server.Start({"/usr/bin/prlimit", "--nofile=360:360", "--",
+                              BuiltProgram("veldana-update-server"), "--listen",
+                              "127.0.0.1:" + std::to_string(port), "--file", "43=" + list,
+                              "--workers", "1", "--max-per-address", "1000"},
+                             dir.path() + "/output.txt"));
+    ASSERT_TRUE(WaitForPort(port));
+    // WaitForPort's own connection counts until the server has seen it close.
+    std::this_thread::sleep_for(milliseconds(200));
+    std::vector<int> held;
+    for (int i = 0; i < 32; ++i) {
+        held.push_back(ConnectFrom(2, port));
+        ASSERT_GE(held.back(), 0) << std::strerror(errno);
+    }
+    std::this_thread::sleep_for(milliseconds(300));
+    Answer refused = Get(port);
+    EXPECT_EQ(refused.bytes.substr(0, 12), "HTTP/1.0 503") << ReadWholeFile(dir.path() + "/output.txt");
+    ::close(held.back());
+    held.pop_back();
+    std::this_thread::sleep_for(milliseconds(300));
+    EXPECT_EQ(Body(Get(port)), "list");
+    for (int fd : held) ::close(fd);
+    EXPECT_EQ(server.Stop(), 0);
+    EXPECT_NE(ReadWholeFile(dir.path() + "/output.txt")
+                  .find("the descriptor limit (360) leaves room for 32 connections, not 4096"),
+              std::string::npos)
+        << ReadWholeFile(dir.path() + "/output.txt");
 }
 
 }  // namespace
