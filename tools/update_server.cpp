@@ -472,13 +472,17 @@ std::string ErrorResponse(int status, std::time_t now, int retryAfterSeconds) {
     return head + body;
 }
 
-std::string LogLine(std::time_t now, std::string_view peer, const HttpRequest& request, int status,
-                    std::uint64_t bytes) {
+std::string FormatLogTime(std::time_t t) {
     std::tm tm{};
-    gmtime_r(&now, &tm);
+    gmtime_r(&t, &tm);
     char when[32];
     std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    std::string line = std::string(when) + " " + std::string(peer) + " \"" +
+    return when;
+}
+
+std::string LogLine(std::time_t now, std::string_view peer, const HttpRequest& request, int status,
+                    std::uint64_t bytes) {
+    std::string line = FormatLogTime(now) + " " + std::string(peer) + " \"" +
                        Escaped(request.method) + " " + Escaped(request.target) + " " +
                        Escaped(request.version) + "\" " + std::to_string(status) + " " +
                        std::to_string(bytes);

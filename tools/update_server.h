@@ -91,6 +91,8 @@ std::string DownloadNumber(std::string_view target);
 
 // "Sun, 06 Nov 1994 08:49:37 GMT".
 std::string FormatHttpDate(std::time_t t);
+// "1994-11-06T08:49:37Z": the time of a log line.
+std::string FormatLogTime(std::time_t t);
 
 // Opens a served file for reading: the folder of `path` as it stands, then the name beneath
 // it without following a link out of that folder (a relative link that stays inside is

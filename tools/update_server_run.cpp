@@ -104,14 +104,7 @@ class Log {
     std::mutex mutex_;
 };
 
-std::string LogTimeNow() {
-    std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    gmtime_r(&now, &tm);
-    char when[32];
-    std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return when;
-}
+std::string LogTimeNow() { return FormatLogTime(std::time(nullptr)); }
 
 std::string PeerName(const sockaddr_storage& peer) {
     char host[INET6_ADDRSTRLEN] = "?";

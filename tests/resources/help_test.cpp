@@ -7,22 +7,19 @@
 #include <regex>
 #include <string>
 
+#include "tests/support/temp_install.h"
+
 namespace {
 
 using resources::FindHelpPage;
 using resources::FindHelpTarget;
 using resources::HelpPages;
 
-std::size_t Count(std::string_view text, std::string_view what) {
-    std::size_t n = 0;
-    for (auto at = text.find(what); at != std::string_view::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
-
 // How many times id="anchor" occurs in all pages together.
 std::size_t AnchorCount(const std::string& anchor) {
     std::size_t n = 0;
-    for (const auto& page : HelpPages()) n += Count(page.html, "id=\"" + anchor + "\"");
+    for (const auto& page : HelpPages())
+        n += testsupport::CountOccurrences(page.html, "id=\"" + anchor + "\"");
     return n;
 }
 

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -10,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -124,6 +126,59 @@ bool WaitForPort(int port, int timeoutMs) {
 std::string ReadWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+int ConnectFrom(int from, int port, int receiveBuffer) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receiveBuffer > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    sockaddr_in source{};
+    source.sin_family = AF_INET;
+    source.sin_addr.s_addr = htonl(0x7F000000u | static_cast<std::uint32_t>(from));
+    sockaddr_in server{};
+    server.sin_family = AF_INET;
+    server.sin_port = htons(static_cast<uint16_t>(port));
+    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0 ||
+        ::connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+Answer ReadToEnd(int fd, int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    using std::chrono::milliseconds;
+    Answer a;
+    auto start = Clock::now();
+    char buffer[65536];
+    for (;;) {
+        auto left = milliseconds(timeoutMs) - (Clock::now() - start);
+        pollfd p{fd, POLLIN, 0};
+        if (left <= milliseconds(0) ||
+            ::poll(&p, 1, static_cast<int>(std::chrono::duration_cast<milliseconds>(left).count())) <= 0)
+            break;
+        ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n > 0) {
+            a.bytes.append(buffer, static_cast<std::size_t>(n));
+            continue;
+        }
+        a.reset = n < 0 && errno == ECONNRESET;
+        break;
+    }
+    a.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return a;
+}
+
+Answer Exchange(int port, const std::string& request, int from) {
+    auto start = std::chrono::steady_clock::now();
+    int fd = ConnectFrom(from, port);
+    if (fd < 0) return Answer{"", false, -1};
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    Answer a = ReadToEnd(fd);
+    ::close(fd);
+    a.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return a;
 }
 
 PeerDir::PeerDir() {

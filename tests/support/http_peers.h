@@ -37,6 +37,22 @@ int FreeLoopbackPort();
 bool WaitForPort(int port, int timeoutMs = 10000);
 std::string ReadWholeFile(const std::string& path);
 
+// A raw client of a server on 127.0.0.1, for tests that play a console or an attacker.
+// A socket connected to 127.0.0.1:port from the loopback address 127.0.0.`from`, with a small
+// receive buffer when `receiveBuffer` is set (so that a slow reader holds the server back);
+// -1 when it cannot connect.
+int ConnectFrom(int from, int port, int receiveBuffer = 0);
+struct Answer {
+    std::string bytes;
+    bool reset = false;  // the connection ended with a reset, not a close
+    double seconds = 0;
+};
+// Reads until the server closes (or `timeoutMs` passes).
+Answer ReadToEnd(int fd, int timeoutMs = 10000);
+// Sends `request` as it stands from 127.0.0.`from` and reads the whole answer, timed from
+// connect to the server's close.
+Answer Exchange(int port, const std::string& request, int from = 1);
+
 // A temporary folder that everyone may read (nginx's workers run unprivileged).
 class PeerDir {
   public:

@@ -111,4 +111,10 @@ std::string BuiltProgram(const std::string& name) {
     return std::string(VELDANA_BUILD_DIR) + "/" + name;
 }
 
+std::size_t CountOccurrences(std::string_view text, std::string_view what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string_view::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
 }  // namespace testsupport

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -51,5 +52,8 @@ int MakeListFile(const std::string& source, const std::string& out, std::string*
 
 // Path of a program built in this tree (veldana, veldana-reg, ...).
 std::string BuiltProgram(const std::string& name);
+
+// How many times `what` occurs in `text` (overlapping ones too).
+std::size_t CountOccurrences(std::string_view text, std::string_view what);
 
 }  // namespace testsupport

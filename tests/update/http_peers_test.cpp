@@ -215,25 +215,6 @@ TEST(UpdateServerParse, LogLinesEscapeWhatTheClientSent) {
 
 // ---------------------------------------------------------------- the server as a process
 
-// Sends raw bytes to 127.0.0.1:port and returns everything the server answers.
-std::string Exchange(int port, const std::string& bytes) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::string answer;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-        ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        char buf[65536];
-        ssize_t n;
-        while ((n = ::recv(fd, buf, sizeof buf, 0)) > 0)
-            answer.append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return answer;
-}
-
 TEST(UpdateServer, ServesTheContractOverTheWire) {
     PeerDir dir;
     std::string path = dir.WriteFile("VELDA.NOT", "restricted list bytes");
@@ -244,7 +225,7 @@ TEST(UpdateServer, ServesTheContractOverTheWire) {
     std::string direct = Exchange(server.port(),
                                   "GET /filedown/43 HTTP/1.0\r\nVD-VERSION: 4.50.005\r\n"
                                   "VD-SOURCE: PXM-QTX-Web\r\nVD-OSVERSION: 6.1\r\n"
-                                  "VD-EMAILADDR: \r\nUser-Agent: Veldana\r\nAccept: */*\r\n\r\n");
+                                  "VD-EMAILADDR: \r\nUser-Agent: Veldana\r\nAccept: */*\r\n\r\n").bytes;
     EXPECT_EQ(direct.substr(0, 17), "HTTP/1.0 200 OK\r\n");
     EXPECT_NE(direct.find("\r\nvd-upgrade: Y\r\n"), std::string::npos);
     EXPECT_NE(direct.find("\r\nLast-Modified: Sun, 06 Nov 1994 08:49:37 GMT\r\n"),
@@ -252,15 +233,15 @@ TEST(UpdateServer, ServesTheContractOverTheWire) {
     EXPECT_EQ(direct.substr(direct.size() - 21), "restricted list bytes");
 
     std::string absolute =
-        Exchange(server.port(), "GET http://mirror.example/filedown/43 HTTP/1.0\r\n\r\n");
+        Exchange(server.port(), "GET http://mirror.example/filedown/43 HTTP/1.0\r\n\r\n").bytes;
     EXPECT_EQ(absolute.substr(absolute.size() - 21), "restricted list bytes");
 
-    std::string unknown = Exchange(server.port(), "GET /filedown/44 HTTP/1.0\r\n\r\n");
+    std::string unknown = Exchange(server.port(), "GET /filedown/44 HTTP/1.0\r\n\r\n").bytes;
     EXPECT_EQ(unknown.substr(0, 12), "HTTP/1.0 404");
     EXPECT_EQ(unknown.find("vd-"), std::string::npos);
 
     std::string garbage =
-        Exchange(server.port(), std::string("\x16\x03\x01\x00\xff garbage\r\n\r\n", 18));
+        Exchange(server.port(), std::string("\x16\x03\x01\x00\xff garbage\r\n\r\n", 18)).bytes;
     EXPECT_EQ(garbage.substr(0, 12), "HTTP/1.0 400");
 
     EXPECT_EQ(server.Stop(), 0) << "SIGTERM ends the server cleanly";
@@ -283,7 +264,7 @@ TEST(UpdateServer, RateSpreadsABodyOverTimeAndStopEndsItEarly) {
                                "VELDA.YES"}},
                              {"--rate", "100000"}));
     auto start = std::chrono::steady_clock::now();
-    std::string answer = Exchange(server.port(), "GET /filedown/43 HTTP/1.0\r\n\r\n");
+    std::string answer = Exchange(server.port(), "GET /filedown/43 HTTP/1.0\r\n\r\n").bytes;
     auto took = std::chrono::steady_clock::now() - start;
     ASSERT_GE(answer.size(), body.size());
     EXPECT_EQ(answer.substr(answer.size() - body.size()), body);

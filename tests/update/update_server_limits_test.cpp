@@ -5,7 +5,6 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -38,65 +37,9 @@ const std::string kConsoleRequest =
     "GET /filedown/43 HTTP/1.0\r\nVD-VERSION: 4.50.005\r\nVD-SOURCE: PXM-QTX-Web\r\n"
     "User-Agent: Veldana\r\nAccept: */*\r\n\r\n";
 
-// A socket connected to 127.0.0.1:port from the loopback address 127.0.0.`from`, with a small
-// receive buffer when `receiveBuffer` is set (so that a slow reader holds the server back).
-int ConnectFrom(int from, int port, int receiveBuffer = 0) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (receiveBuffer > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    sockaddr_in source{};
-    source.sin_family = AF_INET;
-    source.sin_addr.s_addr = htonl(0x7F000000u | static_cast<std::uint32_t>(from));
-    sockaddr_in server{};
-    server.sin_family = AF_INET;
-    server.sin_port = htons(static_cast<uint16_t>(port));
-    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0 ||
-        ::connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-struct Answer {
-    std::string bytes;
-    bool reset = false;  // the connection ended with a reset, not a close
-    double seconds = 0;
-};
-
-// Reads until the server closes (or `timeoutMs` passes).
-Answer ReadToEnd(int fd, int timeoutMs = 10000) {
-    Answer a;
-    auto start = Clock::now();
-    char buffer[65536];
-    for (;;) {
-        auto left = milliseconds(timeoutMs) - (Clock::now() - start);
-        pollfd p{fd, POLLIN, 0};
-        if (left <= milliseconds(0) ||
-            ::poll(&p, 1, static_cast<int>(std::chrono::duration_cast<milliseconds>(left).count())) <= 0)
-            break;
-        ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n > 0) {
-            a.bytes.append(buffer, static_cast<std::size_t>(n));
-            continue;
-        }
-        a.reset = n < 0 && errno == ECONNRESET;
-        break;
-    }
-    a.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    return a;
-}
-
-// One whole request from 127.0.0.`from`, timed from connect to the server's close.
+// One whole request from 127.0.0.`from`, a console's unless given.
 Answer Get(int port, const std::string& request = kConsoleRequest, int from = 1) {
-    auto start = Clock::now();
-    int fd = ConnectFrom(from, port);
-    if (fd < 0) return Answer{"", false, -1};
-    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    Answer a = ReadToEnd(fd);
-    ::close(fd);
-    a.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    return a;
+    return Exchange(port, request, from);
 }
 
 std::string Body(const Answer& a) {
@@ -139,12 +82,6 @@ class Trickle {
     std::thread thread_;
 };
 
-std::size_t Count(const std::string& text, const std::string& what) {
-    std::size_t n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
-
 TEST(UpdateServerLimits, TricklingHeadsAreDroppedAtTheDeadlineAndNeverHoldUpAConsole) {
     PeerDir dir;
     const std::string list(100000, 'L');
@@ -184,7 +121,7 @@ TEST(UpdateServerLimits, TricklingHeadsAreDroppedAtTheDeadlineAndNeverHoldUpACon
         std::chrono::duration<double>(Clock::now() - attackStart).count() << " s after they began";
     EXPECT_EQ(server.Stop(), 0);
     std::string log = server.Log();
-    EXPECT_EQ(Count(log, "dropped: no whole request head in 2 s"), 308u) << log.substr(0, 2000);
+    EXPECT_EQ(CountOccurrences(log, "dropped: no whole request head in 2 s"), 308u) << log.substr(0, 2000);
     EXPECT_NE(log.find("over the per-address cap"), std::string::npos);
 }
 
@@ -230,8 +167,8 @@ TEST(UpdateServerLimits, SlowReadersAreDroppedUnderTheMinimumRate) {
     }
     EXPECT_EQ(server.Stop(), 0);
     std::string log = server.Log();
-    EXPECT_EQ(Count(log, "\"GET /filedown/16 HTTP/1.0\" 200"), 20u);
-    EXPECT_EQ(Count(log, "under the minimum of 200000)"), 20u) << log;
+    EXPECT_EQ(CountOccurrences(log, "\"GET /filedown/16 HTTP/1.0\" 200"), 20u);
+    EXPECT_EQ(CountOccurrences(log, "under the minimum of 200000)"), 20u) << log;
 }
 
 TEST(UpdateServerLimits, ClientsOverACapAreToldToComeBackAndOthersAreServed) {
@@ -525,7 +462,7 @@ TEST(UpdateServerLimits, AFullLogIsReportedAndASecondServerOnThePortFails) {
 
     EXPECT_EQ(first.Stop(), 0);
     std::string said = ReadWholeFile(dir.path() + "/first.txt");
-    EXPECT_EQ(Count(said, "cannot write the log /dev/full: No space left on device"), 1u) << said;
+    EXPECT_EQ(CountOccurrences(said, "cannot write the log /dev/full: No space left on device"), 1u) << said;
 }
 
 // With fewer descriptors than its caps need, the server serves as many connections as the
